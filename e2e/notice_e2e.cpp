@@ -1,0 +1,179 @@
+// End-to-end tests of notice.exe: each row starts the real program with an
+// exact command line, reads its box back, dismisses it and checks the exit.
+//
+//   notice_e2e [--code-page=N]   boxes on the current desktop; N is the ANSI
+//                                code page the run is meant to have
+//   notice_e2e --no-display      no box can be shown: the program must still end
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "e2e/notice_process.h"
+#include "notice/notice.h"
+
+namespace {
+
+constexpr DWORD BOX_TIMEOUT_MS = 20000;
+constexpr DWORD EXIT_TIMEOUT_MS = 20000;
+constexpr std::size_t MAX_SHOWN_LENGTH = 80;
+
+UINT g_expectedCodePage = 0;  // 0: any
+bool g_noDisplay = false;
+
+struct Row {
+    std::string commandLine;
+    std::string text;
+    std::string caption;
+    Dismissal dismissal = Dismissal::OkButton;
+};
+
+std::string Describe(const Row& row) {
+    std::string printable;
+    for (char c : row.commandLine) {
+        const auto b = static_cast<unsigned char>(c);
+        char szHex[8];
+        snprintf(szHex, sizeof szHex, "\\x%02X", b);
+        printable += (b >= 0x20 && b < 0x7F) ? std::string(1, c) : szHex;
+    }
+    if (printable.size() > MAX_SHOWN_LENGTH) {
+        printable = printable.substr(0, MAX_SHOWN_LENGTH) + "... (" + std::to_string(row.commandLine.size()) +
+                    " bytes)";
+    }
+    return "command line <" + printable + ">, dismissed by " + DismissalName(row.dismissal);
+}
+
+void ExpectBoxMatches(HWND box, const Row& row) {
+    const BoxView view = ReadBox(box);
+    EXPECT_EQ(view.text, row.text);
+    EXPECT_EQ(view.caption, row.caption);
+    ASSERT_EQ(view.buttons.size(), 1u);
+    EXPECT_EQ(view.buttons[0].id, IDOK);
+    EXPECT_EQ(view.buttons[0].text, "OK");
+    EXPECT_TRUE(view.hasErrorIcon);
+    EXPECT_FALSE(view.hasOwner);
+    EXPECT_FALSE(view.isTopmost);
+}
+
+// Starts every row first: a process that showed a window takes a while to end,
+// so the rows overlap instead of waiting on one another.
+void RunRows(const std::vector<Row>& rows) {
+    if (g_noDisplay) {
+        GTEST_SKIP() << "needs a display";
+    }
+    const std::string program = NoticeProgramPath();
+    std::vector<std::unique_ptr<NoticeProcess>> processes;
+    for (const Row& row : rows) {
+        processes.push_back(std::make_unique<NoticeProcess>(program, row.commandLine));
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i) + ": " + Describe(rows[i]));
+        ASSERT_TRUE(processes[i]->Started()) << "cannot start " << program << ", error " << GetLastError();
+        const HWND box = processes[i]->WaitForBox(BOX_TIMEOUT_MS);
+        ASSERT_NE(box, nullptr) << "no box appeared";
+        ExpectBoxMatches(box, rows[i]);
+        EXPECT_TRUE(DismissBox(box, rows[i].dismissal));
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i) + ": " + Describe(rows[i]));
+        DWORD exitCode = 1;
+        ASSERT_TRUE(processes[i]->WaitForExit(EXIT_TIMEOUT_MS, &exitCode)) << "still running";
+        EXPECT_EQ(exitCode, 0u);
+    }
+}
+
+TEST(NoticeBox, ShowsTheBuiltInNoticeForAnEmptyTail) {
+    RunRows({
+        {"notice.exe", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+        {"notice.exe   ", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+        {"notice.exe ,", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+        {"notice.exe Only text", "Only text", DEFAULT_NOTICE_CAPTION},
+        {"notice.exe ,Only caption", DEFAULT_NOTICE_TEXT, "Only caption"},
+    });
+}
+
+TEST(NoticeBox, CutsTheProgramNameOffAsWritten) {
+    RunRows({
+        {R"("C:\Program Files\Tools\x.exe"   Disk full,Setup)", "Disk full", "Setup"},
+        {R"("x"Hi)", "Hi", DEFAULT_NOTICE_CAPTION},
+        {R"("x Hi,There)", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},  // unclosed quote
+        {"x\tHi,There", "Hi", "There"},
+        {"x a ,b ", "a ", "b "},
+        {R"(x "Hello, World")", "\"Hello", " World\""},
+    });
+}
+
+// Words, so that the box wraps them and stays on the screen.
+std::string Repeat(const std::string& piece, std::size_t times) {
+    std::string repeated;
+    while (times-- > 0) {
+        repeated += piece;
+    }
+    return repeated;
+}
+const std::string kLongText = Repeat("overlong ", 340);  // 3060 bytes
+
+TEST(NoticeBox, TranslatesEscapesAndSplitsAtTheFirstComma) {
+    RunRows({
+        {R"(x Cannot continue\nSee setup.log,Setup)", "Cannot continue\nSee setup.log", "Setup"},
+        {R"(x L1\r\nL2\tX,T\,U,V)", "L1\r\nL2\tX", "T,U,V"},
+        {R"(x C:\\Temp\\a\,b,\\share\x)", R"(C:\Temp\a,b)", R"(\sharex)"},
+        {"x " + kLongText + ",Setup", kLongText.substr(0, NOTICE_TEXT_SIZE - 1), "Setup"},
+    });
+}
+
+TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
+    RunRows({
+        {"x OK,Button", "OK", "Button", Dismissal::OkButton},
+        {"x Escape,Key", "Escape", "Key", Dismissal::EscapeKey},
+        {"x Close,Command", "Close", "Command", Dismissal::CloseCommand},
+    });
+}
+
+// The quote after 0x81 belongs to a double-byte character exactly when the
+// system says 0x81 is a lead byte; the program must follow the system.
+TEST(NoticeBox, FollowsTheSystemsLeadBytes) {
+    if (g_expectedCodePage != 0) {
+        ASSERT_EQ(GetACP(), g_expectedCodePage) << "the run was meant for another ANSI code page";
+    }
+    const bool dbcs = IsDBCSLeadByte(0x81);
+    std::vector<Row> rows = {
+        {"\"x\x81\" Hi", dbcs ? DEFAULT_NOTICE_TEXT : "Hi", DEFAULT_NOTICE_CAPTION},
+        {"\"x\x81\"\" Hi", dbcs ? "Hi" : "\" Hi", DEFAULT_NOTICE_CAPTION},
+    };
+    if (GetACP() == 932) {
+        // A folder named in katakana, and a caption in katakana: tesuto.
+        rows.push_back({"\"C:\\\x83\x63\x81\x5B\x83\x8B\\x.exe\" Hi,\x83\x65\x83\x58\x83\x67", "Hi",
+                        "\x83\x65\x83\x58\x83\x67"});
+    }
+    RunRows(rows);
+}
+
+TEST(NoDisplay, EndsPromptlyWithStatusZero) {
+    if (!g_noDisplay) {
+        GTEST_SKIP() << "only with --no-display";
+    }
+    NoticeProcess process(NoticeProgramPath(), "notice.exe Cannot,Show");
+    ASSERT_TRUE(process.Started());
+    DWORD exitCode = 1;
+    ASSERT_TRUE(process.WaitForExit(EXIT_TIMEOUT_MS, &exitCode)) << "waited for a box nobody can see";
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-display") == 0) {
+            g_noDisplay = true;
+        } else if (std::strncmp(argv[i], "--code-page=", 12) == 0) {
+            g_expectedCodePage = static_cast<UINT>(std::strtoul(argv[i] + 12, nullptr, 10));
+        } else {
+            fprintf(stderr, "unknown argument: %s\n", argv[i]);
+            return 2;
+        }
+    }
+    return RUN_ALL_TESTS();
+}
