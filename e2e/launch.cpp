@@ -1,0 +1,80 @@
+// Starts notice.exe with an exact command-line tail, for scripts/run.
+//
+//   notice_launch TAILFILE           shows the box and waits until it is dismissed
+//   notice_launch TAILFILE --press   waits for the box, prints "box X Y WIDTH HEIGHT",
+//                                    reads one line from standard input, then presses OK
+//
+// The tail comes from a file, byte for byte, so that no shell or argument
+// parser can re-quote it. Prints "exit status N" at the end.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "e2e/notice_process.h"
+
+namespace {
+
+constexpr DWORD BOX_TIMEOUT_MS = 30000;
+constexpr DWORD EXIT_TIMEOUT_MS = 30000;
+
+bool ReadWholeFile(const char* path, std::string* pContents) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char buffer[4096];
+    std::size_t cb = 0;
+    while ((cb = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        pContents->append(buffer, cb);
+    }
+    std::fclose(file);
+    return true;
+}
+
+// Shows where the box is, then waits for the caller's go-ahead before pressing OK.
+bool PressOkWhenTold(const NoticeProcess& process) {
+    const HWND box = process.WaitForBox(BOX_TIMEOUT_MS);
+    if (box == nullptr) {
+        std::puts("no box appeared");
+        return false;
+    }
+    RECT rect = {};
+    GetWindowRect(box, &rect);
+    std::printf("box %ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    std::fflush(stdout);
+    char line[16];
+    std::fgets(line, sizeof line, stdin);
+    return DismissBox(box, Dismissal::OkButton);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool press = argc == 3 && std::strcmp(argv[2], "--press") == 0;
+    if (argc != 2 && !press) {
+        std::fputs("usage: notice_launch TAILFILE [--press]\n", stderr);
+        return 2;
+    }
+    std::string tail;
+    if (!ReadWholeFile(argv[1], &tail)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 2;
+    }
+    const std::string program = NoticeProgramPath();
+    const std::string commandLine = "\"" + program + "\"" + (tail.empty() ? "" : " " + tail);
+    NoticeProcess process(program, commandLine);
+    if (!process.Started()) {
+        std::fprintf(stderr, "cannot start %s\n", program.c_str());
+        return 1;
+    }
+    if (press && !PressOkWhenTold(process)) {
+        return 1;
+    }
+    DWORD exitCode = 0;
+    if (!process.WaitForExit(press ? EXIT_TIMEOUT_MS : INFINITE, &exitCode)) {
+        std::puts("still running");
+        return 1;
+    }
+    std::printf("exit status %lu\n", exitCode);
+    return 0;
+}
