@@ -33,7 +33,7 @@ const unsigned char* SkipQuotedName(const unsigned char* p, const LEAD_BYTE_RANG
 }  // namespace
 
 const char* GetCommandTail(const char* pszCommandLine, const LEAD_BYTE_RANGES& leadBytes) {
-    auto p = reinterpret_cast<const unsigned char*>(pszCommandLine);
+    const auto* p = reinterpret_cast<const unsigned char*>(pszCommandLine);
     if (*p == '"') {
         p = SkipQuotedName(p + 1, leadBytes);
     } else {

@@ -7,25 +7,39 @@
 
 namespace {
 
-// The ANSI code page's lead bytes; none if the platform cannot tell.
-void GetAnsiLeadBytes(LEAD_BYTE_RANGES& leadBytes) {
-    CPINFO info = {};
-    if (GetCPInfo(GetACP(), &info)) {
-        static_assert(sizeof info.LeadByte == sizeof leadBytes, "GetCPInfo reports MAX_LEADBYTES");
-        CopyMemory(leadBytes, info.LeadByte, sizeof leadBytes);
+// A DLL planted beside the program, say in a Downloads folder, must never be
+// loaded: from here on only the system folder is searched. Looked up at run
+// time because Windows 7 without its 2011 loader update lacks the call; there
+// the program simply goes on.
+void RestrictDllSearchToSystemFolder() {
+    using SET_DEFAULT_DLL_DIRECTORIES = BOOL(WINAPI*)(DWORD);
+    const FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (proc != nullptr) {
+        reinterpret_cast<SET_DEFAULT_DLL_DIRECTORIES>(reinterpret_cast<void (*)()>(proc))(
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
+}
+
+// The ANSI code page's facts; no lead bytes if the platform cannot tell.
+CPINFO GetAnsiCodePageInfo() {
+    CPINFO info = {};
+    if (!GetCPInfo(GetACP(), &info)) {
+        info = {};
+    }
+    return info;
 }
 
 }  // namespace
 
 // The start-up's own tail argument is ignored: start-ups differ in how they
 // treat quotes, and the tail must be cut by one rule everywhere.
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    LEAD_BYTE_RANGES leadBytes = {};
-    GetAnsiLeadBytes(leadBytes);
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*startupTail*/, int /*show*/) {
+    RestrictDllSearchToSystemFolder();
 
-    NOTICE notice;
-    BuildNotice(GetCommandTail(GetCommandLineA(), leadBytes), &notice);
+    // LeadByte has the very layout that GetCommandTail reads.
+    const CPINFO codePage = GetAnsiCodePageInfo();
+    NOTICE notice = {};
+    BuildNotice(GetCommandTail(GetCommandLineA(), codePage.LeadByte), &notice);
 
     // Whether the box could be shown, and how it was closed, changes nothing.
     MessageBoxA(nullptr, notice.szText, notice.szCaption, MB_OK | MB_ICONERROR);

@@ -38,8 +38,8 @@ std::string Describe(const Row& row) {
         printable += (b >= 0x20 && b < 0x7F) ? std::string(1, c) : szHex;
     }
     if (printable.size() > MAX_SHOWN_LENGTH) {
-        printable = printable.substr(0, MAX_SHOWN_LENGTH) + "... (" + std::to_string(row.commandLine.size()) +
-                    " bytes)";
+        printable.resize(MAX_SHOWN_LENGTH);
+        printable += "... (" + std::to_string(row.commandLine.size()) + " bytes)";
     }
     return "command line <" + printable + ">, dismissed by " + DismissalName(row.dismissal);
 }
@@ -64,6 +64,7 @@ void RunRows(const std::vector<Row>& rows) {
     }
     const std::string program = NoticeProgramPath();
     std::vector<std::unique_ptr<NoticeProcess>> processes;
+    processes.reserve(rows.size());
     for (const Row& row : rows) {
         processes.push_back(std::make_unique<NoticeProcess>(program, row.commandLine));
     }
@@ -104,22 +105,22 @@ TEST(NoticeBox, CutsTheProgramNameOffAsWritten) {
     });
 }
 
-// Words, so that the box wraps them and stays on the screen.
-std::string Repeat(const std::string& piece, std::size_t times) {
-    std::string repeated;
-    while (times-- > 0) {
-        repeated += piece;
+// Words, so that the box wraps them and stays on the screen: 3060 bytes.
+std::string LongText() {
+    std::string text;
+    for (int i = 0; i < 340; ++i) {
+        text += "overlong ";
     }
-    return repeated;
+    return text;
 }
-const std::string kLongText = Repeat("overlong ", 340);  // 3060 bytes
 
 TEST(NoticeBox, TranslatesEscapesAndSplitsAtTheFirstComma) {
+    const std::string longText = LongText();
     RunRows({
         {R"(x Cannot continue\nSee setup.log,Setup)", "Cannot continue\nSee setup.log", "Setup"},
         {R"(x L1\r\nL2\tX,T\,U,V)", "L1\r\nL2\tX", "T,U,V"},
         {R"(x C:\\Temp\\a\,b,\\share\x)", R"(C:\Temp\a,b)", R"(\sharex)"},
-        {"x " + kLongText + ",Setup", kLongText.substr(0, NOTICE_TEXT_SIZE - 1), "Setup"},
+        {"x " + longText + ",Setup", longText.substr(0, NOTICE_TEXT_SIZE - 1), "Setup"},
     });
 }
 
@@ -134,10 +135,13 @@ TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
 // The quote after 0x81 belongs to a double-byte character exactly when the
 // system says 0x81 is a lead byte; the program must follow the system.
 TEST(NoticeBox, FollowsTheSystemsLeadBytes) {
+    CPINFO info = {};
+    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
     if (g_expectedCodePage != 0) {
         ASSERT_EQ(GetACP(), g_expectedCodePage) << "the run was meant for another ANSI code page";
+        EXPECT_EQ(info.LeadByte[0] != 0, g_expectedCodePage == 932) << "lead bytes as GetCPInfo reports them";
     }
-    const bool dbcs = IsDBCSLeadByte(0x81);
+    const bool dbcs = IsDBCSLeadByteEx(GetACP(), 0x81);
     std::vector<Row> rows = {
         {"\"x\x81\" Hi", dbcs ? DEFAULT_NOTICE_TEXT : "Hi", DEFAULT_NOTICE_CAPTION},
         {"\"x\x81\"\" Hi", dbcs ? "Hi" : "\" Hi", DEFAULT_NOTICE_CAPTION},

@@ -17,7 +17,7 @@ std::string ClassNameOf(HWND window) {
 
 std::string WindowTextOf(HWND window) {
     std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    const int cch = GetWindowTextA(window, &text[0], static_cast<int>(text.size()));
+    const int cch = GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(cch > 0 ? cch : 0));
     return text;
 }

@@ -11,7 +11,7 @@
 namespace {
 
 // Stands for the built-in text or caption in the tables below.
-const std::string kDefault = "<default>";
+constexpr char kDefault[] = "<default>";
 
 // Bytes before the first zero, or the whole buffer if it has none.
 template <std::size_t N>
@@ -33,7 +33,7 @@ void ExpectRows(const Row* rows, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE("row " + std::to_string(i) + ", tail <" + row.tail + ">");
-        NOTICE notice;
+        NOTICE notice = {};
         BuildNotice(row.tail.c_str(), &notice);
         EXPECT_EQ(Shown(notice.szText, DEFAULT_NOTICE_TEXT), row.text);
         EXPECT_EQ(Shown(notice.szCaption, DEFAULT_NOTICE_CAPTION), row.caption);
@@ -123,13 +123,13 @@ TEST(BuildNotice, DefaultsAreTheBuiltInNoticeByteForByte) {
     EXPECT_EQ(joined.size(), 284u);
     EXPECT_EQ(std::string(DEFAULT_NOTICE_TEXT), joined);
 
-    NOTICE notice;
+    NOTICE notice = {};
     BuildNotice("", &notice);
     EXPECT_EQ(std::string(notice.szText), joined);
 }
 
 TEST(BuildNotice, ForgetsWhatAnEarlierCallLeftInTheBuffers) {
-    NOTICE notice;
+    NOTICE notice = {};
     std::memset(&notice, 'x', sizeof notice);
     BuildNotice("a,b", &notice);
     EXPECT_STREQ(notice.szText, "a");
@@ -148,12 +148,19 @@ TEST(BuildNotice, KeepsEachPartWithinItsBuffer) {
         {std::string(10, 't') + "," + c255, std::string(10, 't'), c255},
         {"x," + c255 + "d,e", "x", c255},
         // Limits count bytes after translation: 1023 escapes give 1023 bytes.
-        {std::string(1023 * 2, '\\') + ",c", std::string(1023, '\\'), "c"},
+        {std::string(std::size_t{1023} * 2, '\\') + ",c", std::string(1023, '\\'), "c"},
         {std::string(1022, 't') + R"(\n\n,c)", std::string(1022, 't') + "\n", "c"},
         // An escaped comma past the limit is still no separator.
         {t1023 + R"(\,more,c)", t1023, "c"},
     };
     ExpectRows(rows);
+}
+
+constexpr unsigned char GUARD = 0xA5;
+
+template <std::size_t N>
+bool IsUntouched(const unsigned char (&guard)[N]) {
+    return std::all_of(guard, guard + N, [](unsigned char b) { return b == GUARD; });
 }
 
 // Random tails up to 40 KiB with every byte but zero never break the buffers.
@@ -166,7 +173,7 @@ TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
     std::mt19937 random(20261208);
     std::uniform_int_distribution<int> anyByte(1, 255);
     std::uniform_int_distribution<int> pick(0, 7);
-    std::uniform_int_distribution<std::size_t> length(0, 40 * 1024);
+    std::uniform_int_distribution<std::size_t> length(0, std::size_t{40} * 1024);
     for (int round = 0; round < 400; ++round) {
         std::string tail(length(random), '\0');
         for (char& b : tail) {
@@ -174,8 +181,8 @@ TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
             const int p = pick(random);
             b = p == 0 ? ',' : p == 1 ? '\\' : static_cast<char>(anyByte(random));
         }
-        GUARDED guarded;
-        std::memset(&guarded, 0xA5, sizeof guarded);
+        GUARDED guarded = {};
+        std::memset(&guarded, GUARD, sizeof guarded);
         BuildNotice(tail.c_str(), &guarded.notice);
 
         SCOPED_TRACE("round " + std::to_string(round) + ", tail length " + std::to_string(tail.size()));
@@ -185,8 +192,8 @@ TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
         ASSERT_LT(cchText, NOTICE_TEXT_SIZE);
         ASSERT_GT(cchCaption, 0u);
         ASSERT_LT(cchCaption, NOTICE_CAPTION_SIZE);
-        for (unsigned char b : guarded.before) ASSERT_EQ(b, 0xA5);
-        for (unsigned char b : guarded.after) ASSERT_EQ(b, 0xA5);
+        ASSERT_TRUE(IsUntouched(guarded.before));
+        ASSERT_TRUE(IsUntouched(guarded.after));
     }
 }
 
@@ -224,7 +231,7 @@ TEST(BuildNoticeProperty, EscapedTextAndCaptionComeBackUnchanged) {
         const std::string caption = randomPart(NOTICE_CAPTION_SIZE - 1);
         const std::string tail = Escape(text) + "," + Escape(caption);
         SCOPED_TRACE("round " + std::to_string(round));
-        NOTICE notice;
+        NOTICE notice = {};
         BuildNotice(tail.c_str(), &notice);
         ASSERT_EQ(std::string(notice.szText), text);
         ASSERT_EQ(std::string(notice.szCaption), caption);
