@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -84,5 +89,21 @@ TEST(GetCommandTail, ReadsLeadByteRangesAsThePlatformReportsThem) {
     const LEAD_BYTE_RANGES stopped = {0x81, 0x81, 0, 0, 0xE0, 0xFC};
     ExpectTails(stopped, {{"\"\xE0\" Hi", "Hi"}, {"\"\x81\" Hi", ""}});
 }
+
+#ifdef _WIN32
+// The ranges in the tables are the ones Windows itself reports, and rows cut
+// with the system's own ranges agree with them.
+TEST(GetCommandTail, TakesLeadBytesAsTheSystemReportsThem) {
+    CPINFO shiftJis = {};
+    ASSERT_TRUE(GetCPInfo(932, &shiftJis));
+    EXPECT_EQ(0, std::memcmp(shiftJis.LeadByte, kCodePage932, sizeof kCodePage932));
+    ExpectTails(shiftJis.LeadByte, {{"\"x\x81\" Hi", ""}, {"\"x\x81\"\" Hi", "Hi"}});
+
+    CPINFO western = {};
+    ASSERT_TRUE(GetCPInfo(1252, &western));
+    EXPECT_EQ(0, std::memcmp(western.LeadByte, kSingleByte, sizeof kSingleByte));
+    ExpectTails(western.LeadByte, {{"\"x\x81\" Hi", "Hi"}});
+}
+#endif  // _WIN32
 
 }  // namespace
