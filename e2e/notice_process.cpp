@@ -1,13 +1,12 @@
 // Win32 plumbing for driving notice.exe from outside: start, find, read, dismiss.
 #include "e2e/notice_process.h"
 
-#include <cstring>
-
 namespace {
 
 constexpr DWORD POLL_INTERVAL_MS = 50;
-constexpr int MSGBOX_TEXT_ID = 0xFFFF;   // the box's static text control
-constexpr int ICON_PAINT_ATTEMPTS = 40;  // a box just brought to the top may not have painted yet
+constexpr int MSGBOX_TEXT_ID = 0xFFFF;         // the box's static text control
+constexpr int ICON_PAINT_ATTEMPTS = 40;        // a box just brought to the top may not have painted yet
+constexpr double ERROR_ICON_RED_SHARE = 0.25;  // the red disc fills well over half of the icon
 
 std::string ClassNameOf(HWND window) {
     char szClass[64] = {};
@@ -54,7 +53,7 @@ bool ShowsErrorIcon(HWND iconControl) {
         SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         Sleep(POLL_INTERVAL_MS);
-        if (RedShareOnScreen(iconControl) >= 0.25) {
+        if (RedShareOnScreen(iconControl) >= ERROR_ICON_RED_SHARE) {
             return true;
         }
     }
