@@ -8,6 +8,8 @@
 // parser can re-quote it. Prints "exit status N" at the end.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "e2e/notice_process.h"
@@ -18,17 +20,9 @@ constexpr DWORD BOX_TIMEOUT_MS = 30000;
 constexpr DWORD EXIT_TIMEOUT_MS = 30000;
 
 bool ReadWholeFile(const char* path, std::string* pContents) {
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    char buffer[4096];
-    std::size_t cb = 0;
-    while ((cb = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        pContents->append(buffer, cb);
-    }
-    std::fclose(file);
-    return true;
+    std::ifstream file(path, std::ios::binary);
+    pContents->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad() && file.is_open();
 }
 
 // Shows where the box is, then waits for the caller's go-ahead before pressing OK.
