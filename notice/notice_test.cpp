@@ -128,15 +128,6 @@ TEST(BuildNotice, DefaultsAreTheBuiltInNoticeByteForByte) {
     EXPECT_EQ(std::string(notice.szText), joined);
 }
 
-TEST(BuildNotice, ForgetsWhatAnEarlierCallLeftInTheBuffers) {
-    NOTICE notice = {};
-    std::memset(&notice, 'x', sizeof notice);
-    BuildNotice("a,b", &notice);
-    EXPECT_STREQ(notice.szText, "a");
-    EXPECT_STREQ(notice.szCaption, "b");
-    EXPECT_EQ(notice.szText[NOTICE_TEXT_SIZE - 1], '\0');
-}
-
 // Overlong parts keep their first bytes; the scan still finds the caption.
 TEST(BuildNotice, KeepsEachPartWithinItsBuffer) {
     const std::string t1023(1023, 't');
