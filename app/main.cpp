@@ -2,6 +2,7 @@
 // error box, and ends with status 0 however the box is dismissed.
 #include <windows.h>
 
+#include "app/box_audience.h"
 #include "app/command_tail.h"
 #include "notice/notice.h"
 
@@ -29,6 +30,36 @@ CPINFO GetAnsiCodePageInfo() {
     return info;
 }
 
+ANSWER AnswerOf(bool known, bool yes) {
+    if (!known) {
+        return ANSWER::UNKNOWN;
+    }
+    return yes ? ANSWER::YES : ANSWER::NO;
+}
+
+ANSWER IsWindowStationVisible() {
+    USEROBJECTFLAGS flags = {};
+    DWORD cbNeeded = 0;
+    const HWINSTA station = GetProcessWindowStation();
+    const bool known =
+        station != nullptr && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &cbNeeded);
+    return AnswerOf(known, (flags.dwFlags & WSF_VISIBLE) != 0);
+}
+
+ANSWER IsSessionZero() {
+    DWORD sessionId = 0;
+    const bool known = ProcessIdToSessionId(GetCurrentProcessId(), &sessionId);
+    return AnswerOf(known, sessionId == 0);
+}
+
+// The manifest declares the Windows versions, so the answer is the true one.
+ANSWER IsVistaOrLater() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    const bool known = GetVersionExA(&version);
+    return AnswerOf(known, version.dwMajorVersion >= 6);
+}
+
 }  // namespace
 
 // The start-up's own tail argument is ignored: start-ups differ in how they
@@ -42,6 +73,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*start
     BuildNotice(GetCommandTail(GetCommandLineA(), codePage.LeadByte), &notice);
 
     // Whether the box could be shown, and how it was closed, changes nothing.
-    MessageBoxA(nullptr, notice.szText, notice.szCaption, MB_OK | MB_ICONERROR);
+    // A box that no user can ever see is not made at all: it would never be
+    // dismissed, and whoever waits for this program would hang with it.
+    if (!NoUserCanSeeBox({IsWindowStationVisible(), IsSessionZero(), IsVistaOrLater()})) {
+        MessageBoxA(nullptr, notice.szText, notice.szCaption, MB_OK | MB_ICONERROR);
+    }
     return 0;
 }

@@ -100,9 +100,12 @@ std::string NoticeProgramPath() {
     return path.substr(0, path.find_last_of("\\/") + 1) + "notice.exe";
 }
 
-NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& commandLine) {
+NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& commandLine,
+                             const char* pszDesktop) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    std::string desktop = pszDesktop != nullptr ? pszDesktop : "";
+    startup.lpDesktop = pszDesktop != nullptr ? desktop.data() : nullptr;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     // The program path is given apart, so the command line may be anything at all.

@@ -13,8 +13,9 @@ std::string NoticeProgramPath();
 
 class NoticeProcess {
    public:
-    // Starts the program with commandLine exactly as given, program name included.
-    NoticeProcess(const std::string& programPath, const std::string& commandLine);
+    // Starts the program with commandLine exactly as given, program name included,
+    // on the desktop named station\desktop, or on the caller's if none is named.
+    NoticeProcess(const std::string& programPath, const std::string& commandLine, const char* pszDesktop = nullptr);
     ~NoticeProcess();
     NoticeProcess(const NoticeProcess&) = delete;
     NoticeProcess& operator=(const NoticeProcess&) = delete;
