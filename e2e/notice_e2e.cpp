@@ -4,6 +4,8 @@
 //   notice_e2e [--code-page=N]   boxes on the current desktop; N is the ANSI
 //                                code page the run is meant to have
 //   notice_e2e --no-display      no box can be shown: the program must still end
+//   notice_e2e --examples        the recipes of examples/, as the build made them,
+//                                started through their own callers
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,10 +20,12 @@ namespace {
 constexpr DWORD BOX_TIMEOUT_MS = 20000;
 constexpr DWORD EXIT_TIMEOUT_MS = 20000;
 constexpr DWORD UNSEEN_EXIT_TIMEOUT_MS = 10000;
+constexpr DWORD CALLER_TIMEOUT_MS = 60000;  // installers take their time under Wine
 constexpr std::size_t MAX_SHOWN_LENGTH = 80;
 
 UINT g_expectedCodePage = 0;  // 0: any
 bool g_noDisplay = false;
+bool g_examples = false;
 
 struct Row {
     std::string commandLine;
@@ -60,8 +64,8 @@ void ExpectBoxMatches(HWND box, const Row& row) {
 // Starts every row first: a process that showed a window takes a while to end,
 // so the rows overlap instead of waiting on one another.
 void RunRows(const std::vector<Row>& rows) {
-    if (g_noDisplay) {
-        GTEST_SKIP() << "needs a display";
+    if (g_noDisplay || g_examples) {
+        GTEST_SKIP() << "needs a display; not with --examples";
     }
     const std::string program = NoticeProgramPath();
     std::vector<std::unique_ptr<NoticeProcess>> processes;
@@ -187,7 +191,7 @@ class HiddenDesktop {
 
 // Nobody could ever press OK there: the program must not wait for it.
 TEST(HiddenWindowStation, EndsAtOnceWithStatusZero) {
-    if (g_noDisplay) {
+    if (g_noDisplay || g_examples) {
         GTEST_SKIP() << "needs a display, or no box could be made anywhere";
     }
     const HiddenDesktop hidden;
@@ -211,6 +215,63 @@ TEST(NoDisplay, EndsPromptlyWithStatusZero) {
     EXPECT_EQ(exitCode, 0u);
 }
 
+// Runs a caller (an installer, msiexec, cmd.exe) to its end and returns its status.
+DWORD RunCaller(const std::string& commandLine) {
+    const NoticeProcess caller("", commandLine);
+    DWORD exitCode = 1;
+    EXPECT_TRUE(caller.WaitForExit(CALLER_TIMEOUT_MS, &exitCode)) << commandLine << ": still running";
+    return exitCode;
+}
+
+// The caller must start notice.exe, which shows what the recipe meant; once
+// the box is dismissed, the caller's own check of notice.exe must pass.
+void RunRecipe(const std::string& commandLine, const std::string& text, const std::string& caption) {
+    if (!g_examples) {
+        GTEST_SKIP() << "only with --examples";
+    }
+    SCOPED_TRACE(commandLine);
+    const NoticeProcess caller("", commandLine);
+    ASSERT_TRUE(caller.Started()) << "cannot start the caller, error " << GetLastError();
+    const std::unique_ptr<NoticeProcess> notice = caller.WaitForNoticeStarted(CALLER_TIMEOUT_MS);
+    ASSERT_NE(notice, nullptr) << "the caller started no notice.exe";
+    const HWND box = notice->WaitForBox(BOX_TIMEOUT_MS);
+    ASSERT_NE(box, nullptr) << "no box appeared";
+    ExpectBoxMatches(box, {commandLine, text, caption});
+    EXPECT_TRUE(DismissBox(box, Dismissal::OkButton));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(caller.WaitForExit(CALLER_TIMEOUT_MS, &exitCode)) << "the caller is still running";
+    EXPECT_EQ(exitCode, 0u) << "the caller's check of notice.exe failed";
+}
+
+// Where the build put the recipe of FOLDER, with the file NAME.
+std::string RecipePath(const char* folder, const char* name) {
+    const std::string program = NoticeProgramPath();
+    return "\"" + program.substr(0, program.find_last_of('\\') + 1) + "examples\\" + folder + "\\" + name + "\"";
+}
+
+const char NSIS_TEXT[] = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log";
+
+TEST(Recipe, NsisAnsi) {
+    RunRecipe(RecipePath("nsis-ansi", "notice-setup.exe") + " /S", NSIS_TEXT, "Notice Example Setup");
+}
+
+TEST(Recipe, NsisUnicode) {
+    RunRecipe(RecipePath("nsis-unicode", "notice-setup.exe") + " /S", NSIS_TEXT, "Notice Example Setup");
+}
+
+TEST(Recipe, Msi) {
+    const std::string package = RecipePath("msi", "notice.msi");
+    RunCaller("msiexec /x " + package + " /qn");  // left over from a run that failed
+    RunRecipe("msiexec /i " + package + " /qn", "Notice Example needs [20 MB] more.\nSee setup.log",
+              "Notice Example Setup");
+    EXPECT_EQ(RunCaller("msiexec /x " + package + " /qn"), 0u) << "cannot remove the package again";
+}
+
+TEST(Recipe, Batch) {
+    RunRecipe("cmd.exe /c " + RecipePath("batch", "notice.cmd"), "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log",
+              "Notice Example Batch");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,6 +279,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-display") == 0) {
             g_noDisplay = true;
+        } else if (std::strcmp(argv[i], "--examples") == 0) {
+            g_examples = true;
         } else if (std::strncmp(argv[i], "--code-page=", 12) == 0) {
             g_expectedCodePage = static_cast<UINT>(std::strtoul(argv[i] + 12, nullptr, 10));
         } else {

@@ -1,6 +1,10 @@
 // Win32 plumbing for driving notice.exe from outside: start, find, read, dismiss.
 #include "e2e/notice_process.h"
 
+#include <tlhelp32.h>
+
+#include <map>
+
 namespace {
 
 constexpr DWORD POLL_INTERVAL_MS = 50;
@@ -91,6 +95,56 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
     return TRUE;
 }
 
+// Every running process's parent, and which of them are notice.exe.
+struct ProcessTree {
+    std::map<DWORD, DWORD> parents;
+    std::vector<DWORD> notices;
+};
+
+ProcessTree ListProcesses() {
+    ProcessTree tree;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return tree;
+    }
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        tree.parents[entry.th32ProcessID] = entry.th32ParentProcessID;
+        if (lstrcmpiA(entry.szExeFile, "notice.exe") == 0) {
+            tree.notices.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return tree;
+}
+
+constexpr int MAX_ANCESTRY = 16;  // a parent id may be reused and lead in circles
+
+bool DescendsFrom(DWORD processId, DWORD ancestorId, const std::map<DWORD, DWORD>& parents) {
+    for (int depth = 0; depth < MAX_ANCESTRY; ++depth) {
+        const auto found = parents.find(processId);
+        if (found == parents.end()) {
+            return false;
+        }
+        processId = found->second;
+        if (processId == ancestorId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD FindNoticeStartedBy(DWORD ancestorId) {
+    const ProcessTree tree = ListProcesses();
+    for (const DWORD noticeId : tree.notices) {
+        if (DescendsFrom(noticeId, ancestorId, tree.parents)) {
+            return noticeId;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string NoticeProgramPath() {
@@ -109,10 +163,16 @@ NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& 
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     // The program path is given apart, so the command line may be anything at all.
-    if (!CreateProcessA(programPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    const char* pszProgram = programPath.empty() ? nullptr : programPath.c_str();
+    if (!CreateProcessA(pszProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info_)) {
         info_ = {};
     }
+}
+
+NoticeProcess::NoticeProcess(DWORD processId) {
+    info_.hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
+    info_.dwProcessId = processId;
 }
 
 NoticeProcess::~NoticeProcess() {
@@ -123,7 +183,9 @@ NoticeProcess::~NoticeProcess() {
     if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(info_.hProcess, 1);
     }
-    CloseHandle(info_.hThread);
+    if (info_.hThread != nullptr) {
+        CloseHandle(info_.hThread);
+    }
     CloseHandle(info_.hProcess);
 }
 
@@ -146,6 +208,21 @@ HWND NoticeProcess::WaitForBox(DWORD timeoutMs) const {
 bool NoticeProcess::WaitForExit(DWORD timeoutMs, DWORD* pExitCode) const {
     return Started() && WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0 &&
            GetExitCodeProcess(info_.hProcess, pExitCode);
+}
+
+std::unique_ptr<NoticeProcess> NoticeProcess::WaitForNoticeStarted(DWORD timeoutMs) const {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (Started() && GetTickCount64() < deadline) {
+        const DWORD noticeId = FindNoticeStartedBy(info_.dwProcessId);
+        if (noticeId != 0) {
+            std::unique_ptr<NoticeProcess> notice(new NoticeProcess(noticeId));
+            return notice->Started() ? std::move(notice) : nullptr;
+        }
+        if (WaitForSingleObject(info_.hProcess, POLL_INTERVAL_MS) != WAIT_TIMEOUT) {
+            return nullptr;
+        }
+    }
+    return nullptr;
 }
 
 BoxView ReadBox(HWND box) {

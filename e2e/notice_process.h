@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ class NoticeProcess {
    public:
     // Starts the program with commandLine exactly as given, program name included,
     // on the desktop named station\desktop, or on the caller's if none is named.
+    // An empty programPath finds the program by the command line's first word.
     NoticeProcess(const std::string& programPath, const std::string& commandLine, const char* pszDesktop = nullptr);
     ~NoticeProcess();
     NoticeProcess(const NoticeProcess&) = delete;
@@ -27,8 +29,13 @@ class NoticeProcess {
     HWND WaitForBox(DWORD timeoutMs) const;
     // The exit status, or nothing if the process has not ended in time.
     bool WaitForExit(DWORD timeoutMs, DWORD* pExitCode) const;
+    // The notice.exe that this process, or any process that it started,
+    // started; nullptr if none appears in time.
+    std::unique_ptr<NoticeProcess> WaitForNoticeStarted(DWORD timeoutMs) const;
 
    private:
+    explicit NoticeProcess(DWORD processId);  // takes hold of a running process
+
     PROCESS_INFORMATION info_ = {};
 };
 

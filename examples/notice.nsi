@@ -1,0 +1,33 @@
+; An NSIS installer that shows a notice with notice.exe and stops unless
+; notice.exe ran and ended with status 0. Keep notice.exe beside this script.
+;
+; Build it with makensis. It makes an installer of either kind: put
+; "Unicode true" or "Unicode false" on the first line (both are tested).
+; A Unicode installer hands the text to Windows in UTF-16, and notice.exe
+; reads it in the system's ANSI code page: a character that the code page
+; lacks arrives as "?".
+
+Name "Notice Example"
+OutFile "notice-setup.exe"
+RequestExecutionLevel user
+
+Section
+  ; $PLUGINSDIR is a fresh temporary folder that NSIS removes at the end.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\notice.exe" "notice.exe"
+
+  ; The whole command line is one string in single quotes; the program path
+  ; inside it is in double quotes, in case the folder has blanks in it.
+  ; After the path comes the tail, exactly as notice.exe reads it:
+  ;   $$       NSIS's own escape: one dollar sign reaches notice.exe
+  ;   $\n      NSIS puts a line break into the command line
+  ;   \n       notice.exe makes the line break; both show the same
+  ;   \\       one backslash in the box: NSIS passes backslashes as they are
+  ;   \,       a comma in the text; the first bare comma starts the caption
+  ClearErrors
+  ExecWait '"$PLUGINSDIR\notice.exe" Setup needs $$20 of disk space.$\nFree it on C:\\Temp\, then retry.\nSee setup.log,Notice Example Setup' $0
+  IfErrors 0 +2
+    Abort "notice.exe could not be started"
+  StrCmp $0 0 +2
+    Abort "notice.exe ended with status $0"
+SectionEnd
