@@ -29,7 +29,7 @@ TEST(NoUserCanSeeBox, SkipsTheBoxOnlyOnASureAnswer) {
         {{N, U, U}, true},   //   ... whatever else is unknown
         {{N, Y, N}, true},   //   ... on Windows XP too
         {{Y, Y, Y}, true},   // session 0 from Windows Vista on: no user logs on there
-        {{U, Y, Y}, true},
+        {{U, Y, Y}, true},   //   ... whatever the window station says
         {{Y, Y, N}, false},  // session 0 on Windows XP is the console user's
         {{Y, Y, U}, false},  // session 0 on an unknown Windows
         {{U, U, Y}, false},  // session unknown

@@ -246,7 +246,8 @@ void RunRecipe(const std::string& commandLine, const std::string& text, const st
 // Where the build put the recipe of FOLDER, with the file NAME.
 std::string RecipePath(const char* folder, const char* name) {
     const std::string program = NoticeProgramPath();
-    return "\"" + program.substr(0, program.find_last_of('\\') + 1) + "examples\\" + folder + "\\" + name + "\"";
+    return "\"" + program.substr(0, program.find_last_of('\\') + 1) + "examples\\" + folder + "\\" + name +
+           "\"";
 }
 
 const char NSIS_TEXT[] = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log";
@@ -268,8 +269,8 @@ TEST(Recipe, Msi) {
 }
 
 TEST(Recipe, Batch) {
-    RunRecipe("cmd.exe /c " + RecipePath("batch", "notice.cmd"), "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log",
-              "Notice Example Batch");
+    RunRecipe("cmd.exe /c " + RecipePath("batch", "notice.cmd"),
+              "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log", "Notice Example Batch");
 }
 
 }  // namespace

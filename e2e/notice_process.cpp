@@ -9,7 +9,7 @@ namespace {
 
 constexpr DWORD POLL_INTERVAL_MS = 50;
 constexpr int MSGBOX_TEXT_ID = 0xFFFF;         // the box's static text control
-constexpr int ICON_PAINT_ATTEMPTS = 40;        // a box just brought to the top may not have painted yet
+constexpr int ICON_PAINT_ATTEMPTS = 100;       // 5 s: a box just brought to the top may not have painted yet
 constexpr double ERROR_ICON_RED_SHARE = 0.25;  // the red disc fills well over half of the icon
 
 std::string ClassNameOf(HWND window) {
@@ -164,14 +164,15 @@ NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& 
     line.push_back('\0');
     // The program path is given apart, so the command line may be anything at all.
     const char* pszProgram = programPath.empty() ? nullptr : programPath.c_str();
-    if (!CreateProcessA(pszProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info_)) {
+    if (!CreateProcessA(pszProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info_)) {
         info_ = {};
     }
 }
 
 NoticeProcess::NoticeProcess(DWORD processId) {
-    info_.hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
+    info_.hProcess =
+        OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
     info_.dwProcessId = processId;
 }
 

@@ -17,7 +17,8 @@ class NoticeProcess {
     // Starts the program with commandLine exactly as given, program name included,
     // on the desktop named station\desktop, or on the caller's if none is named.
     // An empty programPath finds the program by the command line's first word.
-    NoticeProcess(const std::string& programPath, const std::string& commandLine, const char* pszDesktop = nullptr);
+    NoticeProcess(const std::string& programPath, const std::string& commandLine,
+                  const char* pszDesktop = nullptr);
     ~NoticeProcess();
     NoticeProcess(const NoticeProcess&) = delete;
     NoticeProcess& operator=(const NoticeProcess&) = delete;
