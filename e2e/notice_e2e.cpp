@@ -6,6 +6,7 @@
 //   notice_e2e --no-display      no box can be shown: the program must still end
 //   notice_e2e --examples        the recipes of examples/, as the build made them,
 //                                started through their own callers
+//   notice_e2e --planted-dll     a DLL planted beside notice.exe is never loaded
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,9 +24,10 @@ constexpr DWORD UNSEEN_EXIT_TIMEOUT_MS = 10000;
 constexpr DWORD CALLER_TIMEOUT_MS = 60000;  // installers take their time under Wine
 constexpr std::size_t MAX_SHOWN_LENGTH = 80;
 
+// Each run of the program tests one of these; the tests of the others skip.
+enum class Mode { Boxes, NoDisplay, Examples, PlantedDll };
+Mode g_mode = Mode::Boxes;
 UINT g_expectedCodePage = 0;  // 0: any
-bool g_noDisplay = false;
-bool g_examples = false;
 
 struct Row {
     std::string commandLine;
@@ -64,8 +66,8 @@ void ExpectBoxMatches(HWND box, const Row& row) {
 // Starts every row first: a process that showed a window takes a while to end,
 // so the rows overlap instead of waiting on one another.
 void RunRows(const std::vector<Row>& rows) {
-    if (g_noDisplay || g_examples) {
-        GTEST_SKIP() << "needs a display; not with --examples";
+    if (g_mode != Mode::Boxes) {
+        GTEST_SKIP() << "only when boxes are tested";
     }
     const std::string program = NoticeProgramPath();
     std::vector<std::unique_ptr<NoticeProcess>> processes;
@@ -191,8 +193,8 @@ class HiddenDesktop {
 
 // Nobody could ever press OK there: the program must not wait for it.
 TEST(HiddenWindowStation, EndsAtOnceWithStatusZero) {
-    if (g_noDisplay || g_examples) {
-        GTEST_SKIP() << "needs a display, or no box could be made anywhere";
+    if (g_mode != Mode::Boxes) {
+        GTEST_SKIP() << "only when boxes are tested: without a display no box could be made anywhere";
     }
     const HiddenDesktop hidden;
     ASSERT_TRUE(hidden.Made()) << "cannot make a hidden desktop, error " << GetLastError();
@@ -205,7 +207,7 @@ TEST(HiddenWindowStation, EndsAtOnceWithStatusZero) {
 }
 
 TEST(NoDisplay, EndsPromptlyWithStatusZero) {
-    if (!g_noDisplay) {
+    if (g_mode != Mode::NoDisplay) {
         GTEST_SKIP() << "only with --no-display";
     }
     NoticeProcess process(NoticeProgramPath(), "notice.exe Cannot,Show");
@@ -226,9 +228,6 @@ DWORD RunCaller(const std::string& commandLine) {
 // The caller must start notice.exe, which shows what the recipe meant; once
 // the box is dismissed, the caller's own check of notice.exe must pass.
 void RunRecipe(const std::string& commandLine, const std::string& text, const std::string& caption) {
-    if (!g_examples) {
-        GTEST_SKIP() << "only with --examples";
-    }
     SCOPED_TRACE(commandLine);
     const NoticeProcess caller("", commandLine);
     ASSERT_TRUE(caller.Started()) << "cannot start the caller, error " << GetLastError();
@@ -250,17 +249,26 @@ std::string RecipePath(const char* folder, const char* name) {
            "\"";
 }
 
+class Recipe : public testing::Test {
+   protected:
+    void SetUp() override {
+        if (g_mode != Mode::Examples) {
+            GTEST_SKIP() << "only with --examples";
+        }
+    }
+};
+
 const char NSIS_TEXT[] = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log";
 
-TEST(Recipe, NsisAnsi) {
+TEST_F(Recipe, NsisAnsi) {
     RunRecipe(RecipePath("nsis-ansi", "notice-setup.exe") + " /S", NSIS_TEXT, "Notice Example Setup");
 }
 
-TEST(Recipe, NsisUnicode) {
+TEST_F(Recipe, NsisUnicode) {
     RunRecipe(RecipePath("nsis-unicode", "notice-setup.exe") + " /S", NSIS_TEXT, "Notice Example Setup");
 }
 
-TEST(Recipe, Msi) {
+TEST_F(Recipe, Msi) {
     const std::string package = RecipePath("msi", "notice.msi");
     RunCaller("msiexec /x " + package + " /qn");  // left over from a run that failed
     RunRecipe("msiexec /i " + package + " /qn", "Notice Example needs [20 MB] more.\nSee setup.log",
@@ -268,9 +276,36 @@ TEST(Recipe, Msi) {
     EXPECT_EQ(RunCaller("msiexec /x " + package + " /qn"), 0u) << "cannot remove the package again";
 }
 
-TEST(Recipe, Batch) {
+TEST_F(Recipe, Batch) {
     RunRecipe("cmd.exe /c " + RecipePath("batch", "notice.cmd"),
               "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log", "Notice Example Batch");
+}
+
+// Runs PROGRAM from the folder where uxtheme.dll is planted, presses OK in
+// its box, and tells whether the planted DLL was loaded meanwhile.
+bool LoadsPlantedDll(const char* program) {
+    const std::string exe = NoticeProgramPath();
+    const std::string folder = exe.substr(0, exe.find_last_of('\\') + 1) + "planted\\";
+    const std::string marker = folder + "planted-dll-loaded";
+    DeleteFileA(marker.c_str());
+    const NoticeProcess process(folder + program, std::string(program) + " Planted,DLL");
+    EXPECT_TRUE(process.Started()) << program << ": cannot start, error " << GetLastError();
+    const HWND box = process.WaitForBox(BOX_TIMEOUT_MS);
+    EXPECT_NE(box, nullptr) << program << ": no box appeared";
+    if (box != nullptr) {
+        DismissBox(box, Dismissal::OkButton);
+    }
+    DWORD exitCode = 1;
+    EXPECT_TRUE(process.WaitForExit(EXIT_TIMEOUT_MS, &exitCode)) << program << ": still running";
+    return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(PlantedDll, IsNeverLoaded) {
+    if (g_mode != Mode::PlantedDll) {
+        GTEST_SKIP() << "only with --planted-dll";
+    }
+    ASSERT_TRUE(LoadsPlantedDll("plain_box.exe")) << "the probe is broken: a plain program did not load it";
+    EXPECT_FALSE(LoadsPlantedDll("notice.exe")) << "notice.exe loaded the DLL planted beside it";
 }
 
 }  // namespace
@@ -279,9 +314,11 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-display") == 0) {
-            g_noDisplay = true;
+            g_mode = Mode::NoDisplay;
         } else if (std::strcmp(argv[i], "--examples") == 0) {
-            g_examples = true;
+            g_mode = Mode::Examples;
+        } else if (std::strcmp(argv[i], "--planted-dll") == 0) {
+            g_mode = Mode::PlantedDll;
         } else if (std::strncmp(argv[i], "--code-page=", 12) == 0) {
             g_expectedCodePage = static_cast<UINT>(std::strtoul(argv[i] + 12, nullptr, 10));
         } else {
