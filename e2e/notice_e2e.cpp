@@ -7,6 +7,7 @@
 //   notice_e2e --examples        the recipes of examples/, as the build made them,
 //                                started through their own callers
 //   notice_e2e --planted-dll     a DLL planted beside notice.exe is never loaded
+//   ... --wow64                  the run is meant for 32-bit code on 64-bit Windows
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,6 +29,7 @@ constexpr std::size_t MAX_SHOWN_LENGTH = 80;
 enum class Mode { Boxes, NoDisplay, Examples, PlantedDll };
 Mode g_mode = Mode::Boxes;
 UINT g_expectedCodePage = 0;  // 0: any
+bool g_expectWow64 = false;
 
 struct Row {
     std::string commandLine;
@@ -319,12 +321,20 @@ int main(int argc, char** argv) {
             g_mode = Mode::Examples;
         } else if (std::strcmp(argv[i], "--planted-dll") == 0) {
             g_mode = Mode::PlantedDll;
+        } else if (std::strcmp(argv[i], "--wow64") == 0) {
+            g_expectWow64 = true;
         } else if (std::strncmp(argv[i], "--code-page=", 12) == 0) {
             g_expectedCodePage = static_cast<UINT>(std::strtoul(argv[i] + 12, nullptr, 10));
         } else {
             fprintf(stderr, "unknown argument: %s\n", argv[i]);
             return 2;
         }
+    }
+    // A run meant for 64-bit Windows that is not on it would prove nothing.
+    BOOL wow64 = FALSE;
+    if (g_expectWow64 && !(IsWow64Process(GetCurrentProcess(), &wow64) && wow64)) {
+        fputs("meant to run as a 32-bit process on 64-bit Windows, but is not\n", stderr);
+        return 2;
     }
     return RUN_ALL_TESTS();
 }
