@@ -246,9 +246,7 @@ void RunRecipe(const std::string& commandLine, const std::string& text, const st
 
 // Where the build put the recipe of FOLDER, with the file NAME.
 std::string RecipePath(const char* folder, const char* name) {
-    const std::string program = NoticeProgramPath();
-    return "\"" + program.substr(0, program.find_last_of('\\') + 1) + "examples\\" + folder + "\\" + name +
-           "\"";
+    return "\"" + ProgramFolder() + "examples\\" + folder + "\\" + name + "\"";
 }
 
 class Recipe : public testing::Test {
@@ -286,8 +284,7 @@ TEST_F(Recipe, Batch) {
 // Runs PROGRAM from the folder where uxtheme.dll is planted, presses OK in
 // its box, and tells whether the planted DLL was loaded meanwhile.
 bool LoadsPlantedDll(const char* program) {
-    const std::string exe = NoticeProgramPath();
-    const std::string folder = exe.substr(0, exe.find_last_of('\\') + 1) + "planted\\";
+    const std::string folder = ProgramFolder() + "planted\\";
     const std::string marker = folder + "planted-dll-loaded";
     DeleteFileA(marker.c_str());
     const NoticeProcess process(folder + program, std::string(program) + " Planted,DLL");

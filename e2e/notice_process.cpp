@@ -147,11 +147,15 @@ DWORD FindNoticeStartedBy(DWORD ancestorId) {
 
 }  // namespace
 
-std::string NoticeProgramPath() {
+std::string ProgramFolder() {
     char szPath[MAX_PATH] = {};
     const DWORD cch = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    std::string path(szPath, cch);
-    return path.substr(0, path.find_last_of("\\/") + 1) + "notice.exe";
+    const std::string path(szPath, cch);
+    return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+std::string NoticeProgramPath() {
+    return ProgramFolder() + "notice.exe";
 }
 
 NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& commandLine,

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// The folder of the running program, ending in a backslash; the build puts
+// notice.exe, examples\ and planted\ there.
+std::string ProgramFolder();
 // notice.exe in the folder of the running program.
 std::string NoticeProgramPath();
 
