@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""The build record that a release carries beside notice.exe: the commit, the
+SHA-256 of notice.exe as built (before any signature), and the exact Debian
+packages that shape its bytes. Another machine that builds the same commit
+with the same packages gets the same bytes; when it does not, the record
+says which packages to install.
+
+    scripts/buildinfo.py COMMIT NOTICE_EXE    prints the record for this machine
+"""
+import hashlib
+import subprocess
+import sys
+from dataclasses import dataclass
+from typing import Dict
+
+FORMAT = "notice-buildinfo 1"
+# The compiler, its runtime, the linker, the Windows headers and libraries,
+# and the build system: what goes into the bytes of notice.exe.
+PACKAGES = [
+    "g++-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix-runtime",
+    "gcc-mingw-w64-base", "binutils-mingw-w64-i686", "mingw-w64-i686-dev", "mingw-w64-common",
+    "cmake", "cmake-data",
+]
+
+
+class Malformed(Exception):
+    """The record cannot be read."""
+
+
+@dataclass
+class Record:
+    commit: str
+    notice_sha256: str
+    packages: Dict[str, str]
+
+
+def installed_version(package):
+    """The version installed here, or None."""
+    found = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Abbrev} ${Version}", package],
+                           capture_output=True, text=True)
+    status, _, version = found.stdout.partition(" ")
+    return version.strip() if found.returncode == 0 and status.startswith("ii") else None
+
+
+def write(commit, notice_sha256):
+    lines = [f"Format: {FORMAT}", f"Commit: {commit}", f"Notice-Exe-SHA256: {notice_sha256}"]
+    lines += [f"Package: {package} {installed_version(package) or '(not installed)'}" for package in PACKAGES]
+    return "\n".join(lines) + "\n"
+
+
+def is_hex(text, length):
+    return len(text) == length and all(c in "0123456789abcdef" for c in text)
+
+
+def read(path):
+    fields = {"Package": []}
+    try:
+        with open(path, encoding="utf-8") as record:
+            for line in record:
+                key, separator, value = line.rstrip("\n").partition(": ")
+                if not separator:
+                    raise Malformed(f"{path}: a line is not 'Key: value': {line.strip()!r}")
+                if key == "Package":
+                    fields["Package"].append(value)
+                else:
+                    fields[key] = value
+    except (OSError, UnicodeDecodeError) as error:
+        raise Malformed(f"{path}: cannot be read: {error}") from error
+    if fields.get("Format") != FORMAT:
+        raise Malformed(f"{path}: not a notice build record")
+    commit, digest = fields.get("Commit", ""), fields.get("Notice-Exe-SHA256", "")
+    if not is_hex(commit, 40) or not is_hex(digest, 64):
+        raise Malformed(f"{path}: its commit or SHA-256 is malformed")
+    packages = dict(entry.split(" ", 1) for entry in fields["Package"] if " " in entry)
+    return Record(commit, digest, packages)
+
+
+def explain(record, built_sha256):
+    """Why this machine's build may differ from the release's, as lines to print."""
+    if built_sha256 == record.notice_sha256:
+        return "This machine builds the recorded notice.exe: the file is not that build."
+    differ = [f"  {name}: {installed_version(name) or 'not installed'} here, {version} in the record"
+              for name, version in sorted(record.packages.items()) if installed_version(name) != version]
+    if not differ:
+        return (f"This machine builds other bytes than the record's ({record.notice_sha256}), "
+                "with the same packages: the build is not reproducible here.")
+    return "\n".join([f"This machine builds other bytes than the record's ({record.notice_sha256}),"
+                      " and these packages differ from it; install the recorded versions to rebuild it:"] + differ)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(__doc__.split("\n\n")[1].strip())
+    with open(sys.argv[2], "rb") as exe:
+        sys.stdout.write(write(sys.argv[1], hashlib.sha256(exe.read()).hexdigest()))
