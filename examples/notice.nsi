@@ -1,11 +1,12 @@
 ; An NSIS installer that shows a notice with notice.exe and stops unless
 ; notice.exe ran and ended with status 0. Keep notice.exe beside this script.
 ;
-; Build it with makensis. It makes an installer of either kind: put
-; "Unicode true" or "Unicode false" on the first line (both are tested).
-; A Unicode installer hands the text to Windows in UTF-16, and notice.exe
-; reads it in the system's ANSI code page: a character that the code page
-; lacks arrives as "?".
+; Build it with makensis. As it stands it makes an ANSI installer; add the
+; line "Unicode true" at the top for a Unicode one (the tests build both,
+; giving makensis that line with -X). A Unicode installer hands the text to
+; Windows in UTF-16, and notice.exe reads it in the system's ANSI code page:
+; a character that the code page lacks arrives as a look-alike where Windows
+; has one (an Omega as "O") and as "?" where it has none.
 
 Name "Notice Example"
 OutFile "notice-setup.exe"
@@ -24,6 +25,10 @@ Section
   ;   \n       notice.exe makes the line break; both show the same
   ;   \\       one backslash in the box: NSIS passes backslashes as they are
   ;   \,       a comma in the text; the first bare comma starts the caption
+  ; A $\n right after the path would be lost: notice.exe skips every blank
+  ; and control character before the text. Use \n there.
+  ; ExecWait, not nsExec: nsExec starts programs hidden, and a hidden box
+  ; waits where no one sees it.
   ClearErrors
   ExecWait '"$PLUGINSDIR\notice.exe" Setup needs $$20 of disk space.$\nFree it on C:\\Temp\, then retry.\nSee setup.log,Notice Example Setup' $0
   IfErrors 0 +2
