@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// How often a wait looks again.
+constexpr DWORD NOTICE_POLL_INTERVAL_MS = 50;
+
 // The folder of the running program, ending in a backslash; the build puts
 // notice.exe, examples\ and planted\ there.
 std::string ProgramFolder();

@@ -1,0 +1,75 @@
+// The boxes of notice.exe: each row starts the real program with an exact
+// command line, reads its box back, dismisses it and checks the exit.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/e2e_support.h"
+#include "notice/notice.h"
+
+namespace {
+
+TEST(NoticeBox, ShowsTheBuiltInNoticeForAnEmptyTail) {
+    RunRows({
+        {"notice.exe", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+        {"notice.exe   ", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+    });
+}
+
+TEST(NoticeBox, CutsTheProgramNameOffAsWritten) {
+    RunRows({
+        {R"("C:\Program Files\Tools\x.exe"   Disk full,Setup)", "Disk full", "Setup"},
+        {R"("x"Hi)", "Hi", DEFAULT_NOTICE_CAPTION},
+        {R"("x Hi,There)", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},  // unclosed quote
+        {"x\tHi,There", "Hi", "There"},
+        {"x a ,b ", "a ", "b "},
+        {R"(x "Hello, World")", "\"Hello", " World\""},
+    });
+}
+
+// Words, so that the box wraps them and stays on the screen: 3060 bytes.
+std::string LongText() {
+    std::string text;
+    for (int i = 0; i < 340; ++i) {
+        text += "overlong ";
+    }
+    return text;
+}
+
+TEST(NoticeBox, TranslatesEscapesAndSplitsAtTheFirstComma) {
+    const std::string longText = LongText();
+    RunRows({
+        {R"(x Cannot continue\nSee setup.log,Setup)", "Cannot continue\nSee setup.log", "Setup"},
+        {R"(x C:\\Temp\\a\,b,\\share\x)", R"(C:\Temp\a,b)", R"(\sharex)"},
+        {"x " + longText + ",Setup", longText.substr(0, NOTICE_TEXT_SIZE - 1), "Setup"},
+    });
+}
+
+TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
+    RunRows({
+        {"x OK,Button", "OK", "Button", Dismissal::OkButton},
+        {"x Escape,Key", "Escape", "Key", Dismissal::EscapeKey},
+        {"x Close,Command", "Close", "Command", Dismissal::CloseCommand},
+    });
+}
+
+// The quote after 0x81 belongs to a double-byte character exactly when the
+// system says 0x81 is a lead byte; the program must follow the system.
+TEST(NoticeBox, FollowsTheSystemsLeadBytes) {
+    CPINFO info = {};
+    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
+    EXPECT_EQ(info.LeadByte[0] != 0, GetACP() == 932) << "lead bytes as GetCPInfo reports them";
+    const bool dbcs = IsDBCSLeadByteEx(GetACP(), 0x81);
+    std::vector<BoxRow> rows = {
+        {"\"x\x81\" Hi", dbcs ? DEFAULT_NOTICE_TEXT : "Hi", DEFAULT_NOTICE_CAPTION},
+        {"\"x\x81\"\" Hi", dbcs ? "Hi" : "\" Hi", DEFAULT_NOTICE_CAPTION},
+    };
+    if (GetACP() == 932) {
+        // A folder named in katakana, and a caption in katakana: tesuto.
+        rows.push_back({"\"C:\\\x83\x63\x81\x5B\x83\x8B\\x.exe\" Hi,\x83\x65\x83\x58\x83\x67", "Hi",
+                        "\x83\x65\x83\x58\x83\x67"});
+    }
+    RunRows(rows);
+}
+
+}  // namespace
