@@ -130,6 +130,10 @@ def load_signed_data(blob, what):
         raise Refused(f"{what} cannot be parsed: {error}") from error
     if len(blob) - encoded >= 8 or any(blob[encoded:]):
         raise Refused(f"{what} is followed by {len(blob) - encoded} bytes that nothing signs")
+    # Encoded anew from what was parsed, it must come out the same: no byte
+    # of it can then hide in a field that no check reads.
+    if cms.ContentInfo.load(blob[:encoded]).dump(force=True) != blob[:encoded]:
+        raise Refused(f"{what} is not in canonical DER")
     return signed
 
 
@@ -142,10 +146,18 @@ def certificates_of(signed):
     return found
 
 
-def only_signer(signed, what):
+def only_signer(signed, version, what):
+    """The one signer of SignedData, whose digest algorithm must be the only one
+    listed, with the versions that the structures' contents call for."""
     signers = signed["signer_infos"]
     if len(signers) != 1:
         raise Refused(f"{what} has {len(signers)} signers instead of one")
+    signer_version = "v1" if signers[0]["sid"].name == "issuer_and_serial_number" else "v3"
+    if signed["version"].native != version or signers[0]["version"].native != signer_version:
+        raise Refused(f"{what} has a version that does not fit its contents")
+    listed = [algorithm.dump() for algorithm in signed["digest_algorithms"]]
+    if listed != [signers[0]["digest_algorithm"].dump()]:
+        raise Refused(f"{what} lists digest algorithms that its signer does not use")
     return signers[0]
 
 
@@ -194,8 +206,15 @@ def check_signer_info(signer_info, certificate, content_type, content, what):
     verify_value(certificate, signer_info, name, signed_bytes, what)
 
 
+def public_key_of(certificate, what):
+    try:
+        return cx509.load_der_x509_certificate(certificate.dump()).public_key()
+    except (ValueError, cx509.InvalidVersion) as error:
+        raise Refused(f"{what}: its certificate cannot be read") from error
+
+
 def verify_value(certificate, signer_info, name, signed_bytes, what):
-    key = cx509.load_der_x509_certificate(certificate.dump()).public_key()
+    key = public_key_of(certificate, what)
     value = signer_info["signature"].native
     algorithm = DIGESTS[name]()
     kind = signer_info["signature_algorithm"].signature_algo
@@ -229,7 +248,7 @@ def judge_time_stamp(token, signature_value, what):
     if imprint["hashed_message"].native != hashlib.new(name, signature_value).digest():
         raise Refused(f"{what} stamps another signature")
     certificates = certificates_of(signed)
-    signer_info = only_signer(signed, what)
+    signer_info = only_signer(signed, "v3", what)
     authority = certificate_of(signer_info, certificates)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     check_usage(authority, TIME_STAMPING, what)
@@ -257,7 +276,7 @@ def judge_signature(blob, data, layout, what, depth=0):
         raise Refused(f"{what} signs other bytes than these")
 
     certificates = certificates_of(signed)
-    signer_info = only_signer(signed, what)
+    signer_info = only_signer(signed, "v1", what)
     signer = certificate_of(signer_info, certificates)
     # The signed attributes cover the content less its own tag and length.
     check_signer_info(signer_info, signer, SPC_INDIRECT_DATA, content.contents, what)
