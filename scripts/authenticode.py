@@ -32,6 +32,9 @@ TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
 # Weaker digests are refused: a match by them vouches for too little.
 DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
 MAX_NESTING = 8
+SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
+SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
+                      "unsigned_attrs"]
 CONTEXT_CLASS = 2
 
 
@@ -130,11 +133,24 @@ def load_signed_data(blob, what):
         raise Refused(f"{what} cannot be parsed: {error}") from error
     if len(blob) - encoded >= 8 or any(blob[encoded:]):
         raise Refused(f"{what} is followed by {len(blob) - encoded} bytes that nothing signs")
-    # Encoded anew from what was parsed, it must come out the same: no byte
-    # of it can then hide in a field that no check reads.
-    if cms.ContentInfo.load(blob[:encoded]).dump(force=True) != blob[:encoded]:
-        raise Refused(f"{what} is not in canonical DER")
+    check_fields(signed, SIGNED_DATA_FIELDS, "signer_infos", what)
+    for signer_info in signed["signer_infos"]:
+        check_fields(signer_info, SIGNER_INFO_FIELDS, "unsigned_attrs", what)
     return signed
+
+
+def check_fields(sequence, names, judged_apart, what):
+    """No byte may hide where no check reads: the fields that asn1crypto
+    parsed make up every byte of the sequence, and each comes out the same
+    when encoded anew from what was parsed (but judged_apart, whose parts
+    are judged on their own; encoding it anew here costs seconds)."""
+    present = [name for name in names if sequence[name].dump()]
+    if b"".join(sequence[name].dump() for name in present) != sequence.contents:
+        raise Refused(f"{what} holds bytes outside its fields")
+    for name in present:
+        original = sequence[name].dump()
+        if name != judged_apart and sequence[name].dump(force=True) != original:
+            raise Refused(f"{what} is not in canonical DER")
 
 
 def certificates_of(signed):
