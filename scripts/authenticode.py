@@ -124,15 +124,15 @@ def authenticode_digest(data, layout, name):
 def load_signed_data(blob, what):
     """A ContentInfo holding SignedData; only zero padding may follow it."""
     try:
-        info = cms.ContentInfo.load(blob, strict=False)
-        encoded = len(info.dump())
+        der = signature_der(blob)
+        info = cms.ContentInfo.load(der)
         if info["content_type"].native != "signed_data":
             raise Refused(f"{what} is not SignedData")
         signed = info["content"]
     except (ValueError, TypeError, KeyError) as error:
         raise Refused(f"{what} cannot be parsed: {error}") from error
-    if len(blob) - encoded >= 8 or any(blob[encoded:]):
-        raise Refused(f"{what} is followed by {len(blob) - encoded} bytes that nothing signs")
+    if len(blob) - len(der) >= 8 or any(blob[len(der):]):
+        raise Refused(f"{what} is followed by {len(blob) - len(der)} bytes that nothing signs")
     check_fields(signed, SIGNED_DATA_FIELDS, "signer_infos", what)
     for signer_info in signed["signer_infos"]:
         check_fields(signer_info, SIGNER_INFO_FIELDS, "unsigned_attrs", what)
@@ -314,9 +314,9 @@ def judge_signature(blob, data, layout, what, depth=0):
     return found
 
 
-def judge(data):
-    """The signatures of the PE file data, each judged intact; none if unsigned."""
-    layout = layout_of(data)
+def judge(data, layout):
+    """The signatures of the PE file data, laid out as layout_of found, each
+    judged intact; none if unsigned."""
     if len(layout.blobs) > 1:
         raise Refused(f"it carries {len(layout.blobs)} certificate entries instead of one")
     if not layout.blobs:

@@ -79,8 +79,9 @@ def explain(record, built_sha256):
     """Why this machine's build may differ from the release's, as lines to print."""
     if built_sha256 == record.notice_sha256:
         return "This machine builds the recorded notice.exe: the file is not that build."
-    differ = [f"  {name}: {installed_version(name) or 'not installed'} here, {version} in the record"
-              for name, version in sorted(record.packages.items()) if installed_version(name) != version]
+    here = {name: installed_version(name) for name in record.packages}
+    differ = [f"  {name}: {here[name] or 'not installed'} here, {version} in the record"
+              for name, version in sorted(record.packages.items()) if here[name] != version]
     if not differ:
         return (f"This machine builds other bytes than the record's ({record.notice_sha256}), "
                 "with the same packages: the build is not reproducible here.")
