@@ -5,7 +5,7 @@ packages that shape its bytes. Another machine that builds the same commit
 with the same packages gets the same bytes; when it does not, the record
 says which packages to install.
 
-    scripts/buildinfo.py COMMIT NOTICE_EXE    prints the record for this machine
+    release/buildinfo.py COMMIT NOTICE_EXE    prints the record for this machine
 """
 import hashlib
 import subprocess
