@@ -1,23 +1,29 @@
-"""Judges the Authenticode signatures of a PE file, each on its own.
+"""Judges the Authenticode signatures of a notice.exe: every byte of its
+certificate table is judged or the file is refused.
 
 A signature is intact when its digest is the file's, its signed attributes
 are the ones it claims, and its signature value verifies with its own
-certificate. Nested signatures and RFC 3161 time-stamps are judged the same
-way. Whom to trust is not decided here: that is the caller's question.
-Anything that cannot be judged is refused, never passed over.
+certificate. It may hold exactly this and nothing more: the certificates
+of its signer's chain, no CRLs, and as unsigned attributes only nested
+signatures (in the first signature) and one RFC 3161 time-stamp, whose
+token obeys the same rules. Every element is strict DER. Whom to trust is
+the caller's list of anchors, judged in certificates.py.
+
+Bounds: a certificate table holds at most MAX_SIGNATURES signatures (the
+first and its nested ones), each SignedData at most MAX_CERTIFICATES
+certificates; more is refused before any of them is judged.
 """
 import hashlib
 import struct
 from dataclasses import dataclass, field
-from datetime import datetime, timezone
+from datetime import datetime, timedelta, timezone
 from typing import List, Optional
 
 import pefile
-from asn1crypto import algos, cms, core, parser, pem, tsp, x509
-from cryptography import x509 as cx509
-from cryptography.exceptions import InvalidSignature
-from cryptography.hazmat.primitives import hashes
-from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
+from asn1crypto import algos, cms, core, parser, tsp
+
+import certificates
+from certificates import Refused
 
 SECURITY_DIRECTORY = 4
 WIN_CERT_REVISION_2_0 = 0x0200
@@ -27,19 +33,14 @@ SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 NESTED_SIGNATURE = "1.3.6.1.4.1.311.2.4.1"
 RFC3161_TIME_STAMP = "1.3.6.1.4.1.311.3.3.1"
 TST_INFO = "1.2.840.113549.1.9.16.1.4"
-CODE_SIGNING = "1.3.6.1.5.5.7.3.3"
-TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
-# Weaker digests are refused: a match by them vouches for too little.
-DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
-MAX_NESTING = 8
-SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
-SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
-                      "unsigned_attrs"]
-CONTEXT_CLASS = 2
-
-
-class Refused(Exception):
-    """The file or one of its signatures is malformed or broken."""
+MAX_SIGNATURES = 8
+MAX_CERTIFICATES = 8
+# A time-stamp later than this is from the future and vouches for nothing.
+CLOCK_SKEW = timedelta(minutes=5)
+# The builds that a file's PE header names: (machine, optional header magic).
+PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
+SEQUENCE, SET = 0x10, 0x11
+UNIVERSAL_CLASS, CONTEXT_CLASS = 0, 2
 
 
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -53,113 +54,129 @@ class SpcIndirectDataContent(core.Sequence):
 @dataclass
 class TimeStamp:
     time: datetime
-    authority: x509.Certificate
-    certificates: List[x509.Certificate]
+    authority: object  # asn1crypto x509.Certificate
+    problems: List[str]  # why it is not trusted here; empty if it is
 
 
 @dataclass
 class Signature:
-    signer: x509.Certificate
-    certificates: List[x509.Certificate]  # all that the signature carries
+    signer: object  # asn1crypto x509.Certificate
+    problems: List[str]  # why the signer is not trusted here; empty if it is
     time_stamp: Optional[TimeStamp] = None
     nested: bool = False
 
 
 @dataclass
 class PeLayout:
+    processor: str  # "x86" or "x64"
     checksum: int  # offset of the CheckSum field
     security_entry: int  # offset of the security directory entry
     table: int  # offset and size of the certificate table; 0 when unsigned
     table_size: int = 0
-    blobs: List[bytes] = field(default_factory=list)
+
+
+@dataclass
+class Judge:
+    """What a verdict is judged against: the file, its layout, the anchors, the present."""
+    data: bytes
+    layout: PeLayout
+    anchors: list
+    now: datetime = field(default_factory=lambda: datetime.now(timezone.utc))
 
 
 def layout_of(data):
-    """Where the bytes that no signature covers sit; refuses a file that is no PE."""
+    """Where the bytes that no signature covers sit, and which build the file
+    is; refuses a file that is not a PE file of either build."""
     try:
         pe = pefile.PE(data=data, fast_load=True)
         header = pe.OPTIONAL_HEADER
         entry = header.DATA_DIRECTORY[SECURITY_DIRECTORY]
+        processor = PROCESSORS.get((pe.FILE_HEADER.Machine, header.Magic))
     except (pefile.PEFormatError, IndexError, AttributeError) as error:
         raise Refused("not a PE file") from error
-    layout = PeLayout(header.get_field_absolute_offset("CheckSum"), entry.get_file_offset(),
-                      entry.VirtualAddress, entry.Size)
-    if layout.table == 0 and layout.table_size == 0:
-        return layout
-    if layout.table + layout.table_size > len(data) or layout.table_size < 8:
-        raise Refused("its certificate table lies outside the file")
-    layout.blobs = certificate_entries(data[layout.table:layout.table + layout.table_size])
-    return layout
+    if processor is None:
+        raise Refused("not a PE file for x86 (PE32) or x64 (PE32+)")
+    return PeLayout(processor, header.get_field_absolute_offset("CheckSum"), entry.get_file_offset(),
+                    entry.VirtualAddress, entry.Size)
 
 
-def certificate_entries(table):
-    """The PKCS#7 blobs of the WIN_CERTIFICATE entries, each 8-byte aligned."""
-    blobs = []
-    offset = 0
-    while offset < len(table):
-        if len(table) - offset < 8:
-            raise Refused("its certificate table ends inside an entry")
-        length, revision, kind = struct.unpack_from("<IHH", table, offset)
-        if length < 8 or offset + length > len(table):
-            raise Refused("a certificate entry has a wrong length")
-        if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
-            raise Refused("a certificate entry is not an Authenticode signature")
-        blobs.append(table[offset + 8:offset + length])
-        offset += (length + 7) & ~7
-    return blobs
+def signature_der(data, layout):
+    """The PKCS#7 signature of the certificate table's one entry, which must
+    end the file, be laid out as a signer writes it, and be padded with zeros."""
+    table, size = layout.table, layout.table_size
+    if table + size != len(data) or size < 8:
+        raise Refused("its certificate table does not end the file")
+    length, revision, kind = struct.unpack_from("<IHH", data, table)
+    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
+        raise Refused("its certificate entry is not an Authenticode signature")
+    blob = data[table + 8:table + size]
+    end = element_end(blob, 0, len(blob), "the signature")[1]
+    if length != size or size != (8 + end + 7) & ~7 or any(blob[end:]):
+        raise Refused("its certificate table holds bytes besides one signature and its padding")
+    return blob[:end]
 
 
-def authenticode_digest(data, layout, name):
-    """The digest that a signature covers: the file less its checksum, its
-    security directory entry and its certificate table."""
-    digest = hashlib.new(name)
-    digest.update(data[:layout.checksum])
-    digest.update(data[layout.checksum + 4:layout.security_entry])
-    end = layout.table if layout.table_size else len(data)
-    digest.update(data[layout.security_entry + 8:end])
-    digest.update(data[end + layout.table_size:])
-    return digest.digest()
+def element_end(data, offset, end, what):
+    """Where the contents of the DER element at offset start and where it
+    ends; its header must be definite and minimal, and it must end by end."""
+    if offset + 2 > end or data[offset] & 0x1F == 0x1F:
+        raise Refused(f"{what} is not DER")
+    first = data[offset + 1]
+    if first < 0x80:
+        start, length = offset + 2, first
+    else:
+        count = first & 0x7F
+        digits = data[offset + 2:min(offset + 2 + count, end)]
+        length = int.from_bytes(digits, "big")
+        if not 1 <= count <= 4 or len(digits) != count or digits[0] == 0 or length < 0x80:
+            raise Refused(f"{what} is not DER (a length that is indefinite or not minimal)")
+        start = offset + 2 + count
+    if start + length > end:
+        raise Refused(f"{what} is not DER (an element longer than what holds it)")
+    return start, start + length
 
 
-def load_signed_data(blob, what):
-    """A ContentInfo holding SignedData; only zero padding may follow it."""
+def check_der(data, what):
+    """data is one DER element, and so is every element inside it, with
+    minimal lengths; universal types are constructed exactly when DER says."""
+    if element_end(data, 0, len(data), what)[1] != len(data):
+        raise Refused(f"{what} is not one DER element")
+    pending = [(0, len(data))]
+    while pending:
+        offset, end = pending.pop()
+        while offset < end:
+            tag = data[offset]
+            start, offset = element_end(data, offset, end, what)
+            constructed = bool(tag & 0x20)
+            if tag >> 6 == UNIVERSAL_CLASS and constructed != (tag & 0x1F in (SEQUENCE, SET)):
+                raise Refused(f"{what} is not DER (a universal type in the wrong form)")
+            if constructed:
+                pending.append((start, offset))
+
+
+def load_signed_data(der, what):
+    """SignedData in a ContentInfo, as strict DER that comes out the same when
+    encoded anew from what was parsed: no byte hides where no check reads."""
+    check_der(der, what)
     try:
-        der = signature_der(blob)
-        info = cms.ContentInfo.load(der)
-        if info["content_type"].native != "signed_data":
-            raise Refused(f"{what} is not SignedData")
+        info = cms.ContentInfo.load(der, strict=True)
+        if info["content_type"].native != "signed_data" or info.dump(force=True) != der:
+            raise Refused(f"{what} is not SignedData in canonical DER")
         signed = info["content"]
     except (ValueError, TypeError, KeyError) as error:
         raise Refused(f"{what} cannot be parsed: {error}") from error
-    if len(blob) - len(der) >= 8 or any(blob[len(der):]):
-        raise Refused(f"{what} is followed by {len(blob) - len(der)} bytes that nothing signs")
-    check_fields(signed, SIGNED_DATA_FIELDS, "signer_infos", what)
-    for signer_info in signed["signer_infos"]:
-        check_fields(signer_info, SIGNER_INFO_FIELDS, "unsigned_attrs", what)
+    if signed["crls"]:
+        raise Refused(f"{what} carries CRLs, which are not judged here")
     return signed
 
 
-def check_fields(sequence, names, judged_apart, what):
-    """No byte may hide where no check reads: the fields that asn1crypto
-    parsed make up every byte of the sequence, and each comes out the same
-    when encoded anew from what was parsed (but judged_apart, whose parts
-    are judged on their own; encoding it anew here costs seconds)."""
-    present = [name for name in names if sequence[name].dump()]
-    if b"".join(sequence[name].dump() for name in present) != sequence.contents:
-        raise Refused(f"{what} holds bytes outside its fields")
-    for name in present:
-        original = sequence[name].dump()
-        if name != judged_apart and sequence[name].dump(force=True) != original:
-            raise Refused(f"{what} is not in canonical DER")
-
-
-def certificates_of(signed):
-    found = []
-    for choice in signed["certificates"] or []:
-        if choice.name != "certificate":
-            raise Refused("a signature carries a certificate of an unknown kind")
-        found.append(choice.chosen)
-    return found
+def certificates_of(signed, what):
+    choices = signed["certificates"] or []
+    if len(choices) > MAX_CERTIFICATES:
+        raise Refused(f"{what} carries {len(choices)} certificates; at most {MAX_CERTIFICATES} are judged")
+    if any(choice.name != "certificate" for choice in choices):
+        raise Refused(f"{what} carries a certificate of an unknown kind")
+    return [choice.chosen for choice in choices]
 
 
 def only_signer(signed, version, what):
@@ -177,21 +194,24 @@ def only_signer(signed, version, what):
     return signers[0]
 
 
-def certificate_of(signer_info, certificates):
+def certificate_of(signer_info, carried, what):
+    """The carried certificate that the signer names, byte for byte."""
     sid = signer_info["sid"]
-    for certificate in certificates:
+    for certificate in carried:
+        tbs = certificate["tbs_certificate"]
         if sid.name == "issuer_and_serial_number":
             wanted = sid.chosen
-            if certificate.issuer == wanted["issuer"] and certificate.serial_number == wanted["serial_number"].native:
+            if (wanted["issuer"].dump() == tbs["issuer"].dump()
+                    and wanted["serial_number"].dump() == tbs["serial_number"].dump()):
                 return certificate
-        elif certificate.key_identifier == sid.chosen.native:
+        elif certificate.key_identifier is not None and certificate.key_identifier == sid.chosen.native:
             return certificate
-    raise Refused("a signature does not carry its signer's certificate")
+    raise Refused(f"{what} does not carry its signer's certificate")
 
 
 def hash_name_of(algorithm, what):
     name = algorithm["algorithm"].native
-    if name not in DIGESTS:
+    if name not in certificates.DIGESTS or algorithm["parameters"].dump() not in (b"", certificates.DER_NULL):
         raise Refused(f"{what} uses the digest {name}, which is not accepted")
     return name
 
@@ -219,56 +239,56 @@ def check_signer_info(signer_info, certificate, content_type, content, what):
         raise Refused(f"{what}: its digest does not match what it signs")
     # The signature covers the attributes as a SET, not as the [0] they are stored as.
     signed_bytes = b"\x31" + attributes.dump()[1:]
-    verify_value(certificate, signer_info, name, signed_bytes, what)
+    certificates.verify_signature(certificate, signer_info["signature_algorithm"], signer_info["signature"].native,
+                                  signed_bytes, name, what)
 
 
-def public_key_of(certificate, what):
-    try:
-        return cx509.load_der_x509_certificate(certificate.dump()).public_key()
-    except (ValueError, cx509.InvalidVersion) as error:
-        raise Refused(f"{what}: its certificate cannot be read") from error
+def unsigned_values(signer_info, allowed, what):
+    """The values of the unsigned attributes, by kind: each kind known here,
+    allowed at most once, with at least one value."""
+    found = {}
+    for attribute in signer_info["unsigned_attrs"] or []:
+        kind = attribute["type"].dotted
+        if kind not in allowed or kind in found or not attribute["values"]:
+            raise Refused(f"{what} carries unsigned data ({kind}) that is not judged here")
+        found[kind] = list(attribute["values"])
+    return found
 
 
-def verify_value(certificate, signer_info, name, signed_bytes, what):
-    key = public_key_of(certificate, what)
-    value = signer_info["signature"].native
-    algorithm = DIGESTS[name]()
-    kind = signer_info["signature_algorithm"].signature_algo
-    try:
-        if isinstance(key, rsa.RSAPublicKey) and kind == "rsassa_pkcs1v15":
-            key.verify(value, signed_bytes, padding.PKCS1v15(), algorithm)
-        elif isinstance(key, ec.EllipticCurvePublicKey) and kind == "ecdsa":
-            key.verify(value, signed_bytes, ec.ECDSA(algorithm))
-        else:
-            raise Refused(f"{what} uses a signature algorithm ({kind}) that is not judged here")
-    except InvalidSignature as error:
-        raise Refused(f"{what}: its signature value does not verify with its certificate") from error
-
-
-def check_usage(certificate, usage, what):
-    purposes = certificate.extended_key_usage_value
-    if purposes is not None and usage not in [purpose.dotted for purpose in purposes]:
-        raise Refused(f"{what}: its certificate is not made for this use")
-
-
-def judge_time_stamp(token, signature_value, what):
+def judge_time_stamp(token, signature_value, judge, what):
     """An RFC 3161 token over the signature value of the signer it belongs to."""
     signed = load_signed_data(token.dump(), what)
     encapsulated = signed["encap_content_info"]
     if encapsulated["content_type"].dotted != TST_INFO:
         raise Refused(f"{what} holds no time-stamp")
     tst_bytes = encapsulated["content"].contents
-    tst_info = tsp.TSTInfo.load(tst_bytes)
+    tst_info = tsp.TSTInfo.load(tst_bytes, strict=True)
     imprint = tst_info["message_imprint"]
     name = hash_name_of(imprint["hash_algorithm"], what)
     if imprint["hashed_message"].native != hashlib.new(name, signature_value).digest():
         raise Refused(f"{what} stamps another signature")
-    certificates = certificates_of(signed)
+    carried = certificates_of(signed, what)
     signer_info = only_signer(signed, "v3", what)
-    authority = certificate_of(signer_info, certificates)
+    unsigned_values(signer_info, (), what)
+    authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
-    check_usage(authority, TIME_STAMPING, what)
-    return TimeStamp(tst_info["gen_time"].native, authority, certificates)
+    time = tst_info["gen_time"].native
+    problems = certificates.trust_problems(authority, carried, judge.anchors, certificates.TIME_STAMPING, time, what)
+    if time > judge.now + CLOCK_SKEW:
+        problems.append(f"{what} is dated {time:%Y-%m-%d %H:%M:%S} UTC, later than now")
+    return TimeStamp(time, authority, problems)
+
+
+def authenticode_digest(judge, name):
+    """The digest that a signature covers: the file less its checksum, its
+    security directory entry and its certificate table."""
+    data, layout = judge.data, judge.layout
+    digest = hashlib.new(name)
+    digest.update(data[:layout.checksum])
+    digest.update(data[layout.checksum + 4:layout.security_entry])
+    end = layout.table if layout.table_size else len(data)
+    digest.update(data[layout.security_entry + 8:end])
+    return digest.digest()
 
 
 def unwrap_explicit(encoded):
@@ -277,71 +297,56 @@ def unwrap_explicit(encoded):
     return inner if (tag_class, tag) == (CONTEXT_CLASS, 0) else encoded
 
 
-def judge_signature(blob, data, layout, what, depth=0):
-    """Every signature in blob, the one it holds first and its nested ones after."""
-    signed = load_signed_data(blob, what)
+def signed_content(signed, judge, what):
+    """The SpcIndirectDataContent that signed holds, its file digest checked."""
     encapsulated = signed["encap_content_info"]
     if encapsulated["content_type"].dotted != SPC_INDIRECT_DATA:
         raise Refused(f"{what} does not sign a file image")
-    content = SpcIndirectDataContent.load(unwrap_explicit(encapsulated["content"].dump()))
+    content = SpcIndirectDataContent.load(unwrap_explicit(encapsulated["content"].dump()), strict=True)
     if content["data"]["type"].dotted != SPC_PE_IMAGE_DATA:
         raise Refused(f"{what} does not sign a PE image")
     file_digest = content["message_digest"]
     name = hash_name_of(file_digest["digest_algorithm"], what)
-    if file_digest["digest"].native != authenticode_digest(data, layout, name):
+    if file_digest["digest"].native != authenticode_digest(judge, name):
         raise Refused(f"{what} signs other bytes than these")
+    return content
 
-    certificates = certificates_of(signed)
+
+def judge_signature(der, judge, what, nested=False):
+    """Every signature in der, the one it holds first and its nested ones after."""
+    signed = load_signed_data(der, what)
+    content = signed_content(signed, judge, what)
+    carried = certificates_of(signed, what)
     signer_info = only_signer(signed, "v1", what)
-    signer = certificate_of(signer_info, certificates)
+    signer = certificate_of(signer_info, carried, what)
     # The signed attributes cover the content less its own tag and length.
     check_signer_info(signer_info, signer, SPC_INDIRECT_DATA, content.contents, what)
-    check_usage(signer, CODE_SIGNING, what)
 
-    signature = Signature(signer, certificates, nested=depth > 0)
-    found = [signature]
-    for attribute in signer_info["unsigned_attrs"] or []:
-        kind = attribute["type"].dotted
-        for value in attribute["values"]:
-            if kind == RFC3161_TIME_STAMP and signature.time_stamp is None:
-                signature.time_stamp = judge_time_stamp(value, signer_info["signature"].native,
-                                                        f"the time-stamp of {what}")
-            elif kind == NESTED_SIGNATURE and depth < MAX_NESTING:
-                found += judge_signature(value.dump(), data, layout, f"nested signature {len(found)}",
-                                         depth + 1)
-            else:
-                raise Refused(f"{what} carries unsigned data ({kind}) that is not judged here")
+    allowed = (RFC3161_TIME_STAMP,) if nested else (RFC3161_TIME_STAMP, NESTED_SIGNATURE)
+    values = unsigned_values(signer_info, allowed, what)
+    inner = values.get(NESTED_SIGNATURE, [])
+    if len(inner) + 1 > MAX_SIGNATURES:
+        raise Refused(f"{what} holds {len(inner) + 1} signatures; at most {MAX_SIGNATURES} are judged")
+    stamp, at = None, judge.now
+    tokens = values.get(RFC3161_TIME_STAMP, [])
+    if len(tokens) > 1:
+        raise Refused(f"{what} carries more than one time-stamp")
+    if tokens:
+        stamp = judge_time_stamp(tokens[0], signer_info["signature"].native, judge, f"the time-stamp of {what}")
+        if not stamp.problems:
+            at = stamp.time  # a trusted time-stamp vouches for when the signature was made
+    problems = certificates.trust_problems(signer, carried, judge.anchors, certificates.CODE_SIGNING, at, what)
+    found = [Signature(signer, problems, stamp, nested)]
+    for index, value in enumerate(inner, start=1):
+        found += judge_signature(value.dump(), judge, f"nested signature {index}", nested=True)
     return found
 
 
-def judge(data, layout):
-    """The signatures of the PE file data, laid out as layout_of found, each
-    judged intact; none if unsigned."""
-    if len(layout.blobs) > 1:
-        raise Refused(f"it carries {len(layout.blobs)} certificate entries instead of one")
-    if not layout.blobs:
+def judge_file(judge):
+    """The signatures of judge.data, each judged intact; none if unsigned."""
+    if judge.layout.table == 0 and judge.layout.table_size == 0:
         return []
     try:
-        return judge_signature(layout.blobs[0], data, layout, "the signature")
+        return judge_signature(signature_der(judge.data, judge.layout), judge, "the signature")
     except (ValueError, TypeError, KeyError) as error:  # asn1crypto parses lazily, field by field
         raise Refused(f"its signature cannot be parsed: {error}") from error
-
-
-def signature_der(blob):
-    """The PKCS#7 signature of a certificate entry, without its padding."""
-    return blob[:len(cms.ContentInfo.load(blob, strict=False).dump())]
-
-
-def pem_of(certificate):
-    return pem.armor("CERTIFICATE", certificate.dump()).decode("ascii")
-
-
-def describe(certificate):
-    """Subject, issuer and SHA-256 fingerprint, as a reader checks them."""
-    parsed = cx509.load_der_x509_certificate(certificate.dump())
-    fingerprint = parsed.fingerprint(hashes.SHA256()).hex(":").upper()
-    return f"{parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()}; sha256 {fingerprint})"
-
-
-def now():
-    return datetime.now(timezone.utc)
