@@ -40,6 +40,13 @@ CLOCK_SKEW = timedelta(minutes=5)
 # The builds that a file's PE header names: (machine, optional header magic).
 PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
 SEQUENCE, SET = 0x10, 0x11
+BOOLEAN, INTEGER, BIT_STRING = 0x01, 0x02, 0x03
+CONTENT_INFO_FIELDS = ["content_type", "content"]
+SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
+SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
+                      "unsigned_attrs"]
+ALGORITHM_FIELDS = ["algorithm", "parameters"]
+CERTIFICATE_FIELDS = ["tbs_certificate", "signature_algorithm", "signature_value"]
 UNIVERSAL_CLASS, CONTEXT_CLASS = 0, 2
 
 
@@ -152,22 +159,68 @@ def check_der(data, what):
                 raise Refused(f"{what} is not DER (a universal type in the wrong form)")
             if constructed:
                 pending.append((start, offset))
+            elif tag in (INTEGER, BOOLEAN, BIT_STRING) and not minimal_value(tag, data[start:offset]):
+                raise Refused(f"{what} is not DER (an integer, boolean or bit string not in its one form)")
+
+
+def minimal_value(tag, value):
+    """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
+    and zero; an INTEGER has no leading byte that only repeats its sign."""
+    if tag == BOOLEAN:
+        return value in (b"\x00", b"\xff")
+    if tag == BIT_STRING:
+        unused = value[0] if value else 8
+        return unused == 0 or unused < 8 and len(value) > 1 and value[-1] & ((1 << unused) - 1) == 0
+    if len(value) < 2:
+        return len(value) == 1
+    return not (value[0] == 0x00 and value[1] < 0x80 or value[0] == 0xFF and value[1] >= 0x80)
 
 
 def load_signed_data(der, what):
-    """SignedData in a ContentInfo, as strict DER that comes out the same when
-    encoded anew from what was parsed: no byte hides where no check reads."""
+    """SignedData in a ContentInfo, strict DER with no element beside the
+    ones that the checks read: no byte hides where no check reads."""
     check_der(der, what)
     try:
         info = cms.ContentInfo.load(der, strict=True)
-        if info["content_type"].native != "signed_data" or info.dump(force=True) != der:
-            raise Refused(f"{what} is not SignedData in canonical DER")
+        if info["content_type"].native != "signed_data":
+            raise Refused(f"{what} is not SignedData")
+        check_explicit(info, CONTENT_INFO_FIELDS, what)
         signed = info["content"]
+        check_fields(signed, SIGNED_DATA_FIELDS, what)
+        check_explicit(signed["encap_content_info"], CONTENT_INFO_FIELDS, what)
+        for algorithm in signed["digest_algorithms"]:
+            check_fields(algorithm, ALGORITHM_FIELDS, what)
+        for choice in signed["certificates"] or []:
+            check_fields(choice.chosen, CERTIFICATE_FIELDS, what)
+        for signer_info in signed["signer_infos"]:
+            check_signer_info_fields(signer_info, what)
     except (ValueError, TypeError, KeyError) as error:
         raise Refused(f"{what} cannot be parsed: {error}") from error
     if signed["crls"]:
         raise Refused(f"{what} carries CRLs, which are not judged here")
     return signed
+
+
+def check_signer_info_fields(signer_info, what):
+    check_fields(signer_info, SIGNER_INFO_FIELDS, what)
+    if signer_info["sid"].name == "issuer_and_serial_number":
+        check_fields(signer_info["sid"].chosen, ["issuer", "serial_number"], what)
+    for name in ("digest_algorithm", "signature_algorithm"):
+        check_fields(signer_info[name], ALGORITHM_FIELDS, what)
+    for attribute in signer_info["unsigned_attrs"] or []:
+        check_fields(attribute, ["type", "values"], what)
+
+
+def check_fields(sequence, names, what):
+    """The fields that the parser read make up every byte of the sequence."""
+    if b"".join(sequence[name].dump() for name in names) != sequence.contents:
+        raise Refused(f"{what} holds bytes outside the fields that are judged")
+
+
+def check_explicit(sequence, names, what):
+    """As check_fields, and the explicit [0] of the last field holds one element and nothing after it."""
+    check_fields(sequence, names, what)
+    parser.parse(parser.parse(sequence[names[-1]].dump())[4], strict=True)
 
 
 def certificates_of(signed, what):

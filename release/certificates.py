@@ -119,6 +119,8 @@ def check_issued(certificate, issuer, what):
     algorithm = certificate["signature_algorithm"]
     if algorithm.dump() != certificate["tbs_certificate"]["signature"].dump():
         raise Refused(f"{what}: its two signature algorithm fields differ")
+    if certificate["signature_value"].contents[:1] != b"\x00":
+        raise Refused(f"{what}: a certificate's signature is not whole bytes")
     verify_signature(issuer, algorithm, certificate["signature_value"].native,
                      certificate["tbs_certificate"].dump(), None, what)
 
