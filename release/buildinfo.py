@@ -107,4 +107,5 @@ def sha256_of(path):
 if __name__ == "__main__":
     if len(sys.argv) != 4:
         sys.exit(__doc__.split("\n\n")[1].strip())
-    sys.stdout.write(write(sys.argv[1], {processor: sha256_of(path) for processor, path in zip(PROCESSORS, sys.argv[2:])}))
+    built = dict(zip(PROCESSORS, sys.argv[2:]))
+    sys.stdout.write(write(sys.argv[1], {processor: sha256_of(path) for processor, path in built.items()}))

@@ -8,6 +8,7 @@ certificate on that chain is an anchor. Every link must meet the rules of
 its use and the strength of OpenSSL's -auth_level 2; whatever cannot be
 judged is refused, never passed over.
 """
+from cryptography import x509 as cx509
 from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding
@@ -48,8 +49,9 @@ class Unusable(Exception):
 
 def describe(certificate):
     """Subject, issuer and SHA-256 fingerprint, as a reader checks them."""
-    fingerprint = certificate.sha256.hex(":").upper()
-    return f"{certificate.subject.human_friendly} (issuer {certificate.issuer.human_friendly}; sha256 {fingerprint})"
+    parsed = cx509.load_der_x509_certificate(certificate.dump())
+    fingerprint = parsed.fingerprint(hashes.SHA256()).hex(":").upper()
+    return f"{parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()}; sha256 {fingerprint})"
 
 
 def load_anchors(paths):
