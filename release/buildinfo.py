@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""The build record that a release carries beside notice.exe: the commit, the
-SHA-256 of notice.exe as built (before any signature), and the exact Debian
-packages that shape its bytes. Another machine that builds the same commit
-with the same packages gets the same bytes; when it does not, the record
-says which packages to install.
+"""The build record that a release carries beside its two notice.exe: the
+commit, the SHA-256 of each build as built (before any signature), and the
+exact Debian packages that shape their bytes. Another machine that builds
+the same commit with the same packages gets the same bytes; when it does
+not, the record says which packages to install.
 
-    scripts/buildinfo.py COMMIT NOTICE_EXE    prints the record for this machine
+    release/buildinfo.py COMMIT X86_EXE X64_EXE    prints the record for this machine
 """
 import hashlib
 import subprocess
@@ -13,13 +13,16 @@ import sys
 from dataclasses import dataclass
 from typing import Dict
 
-FORMAT = "notice-buildinfo 1"
-# The compiler, its runtime, the linker, the Windows headers and libraries,
-# and the build system: what goes into the bytes of notice.exe.
+FORMAT = "notice-buildinfo 2"
+PROCESSORS = ("x86", "x64")
+# The compilers, their runtimes, the linkers, the Windows headers and
+# libraries, and the build system: what goes into the bytes of notice.exe.
 PACKAGES = [
     "g++-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix-runtime",
-    "gcc-mingw-w64-base", "binutils-mingw-w64-i686", "mingw-w64-i686-dev", "mingw-w64-common",
-    "cmake", "cmake-data",
+    "binutils-mingw-w64-i686", "mingw-w64-i686-dev",
+    "g++-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix", "gcc-mingw-w64-x86-64-posix-runtime",
+    "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev",
+    "gcc-mingw-w64-base", "mingw-w64-common", "cmake", "cmake-data",
 ]
 
 
@@ -30,7 +33,7 @@ class Malformed(Exception):
 @dataclass
 class Record:
     commit: str
-    notice_sha256: str
+    notice_sha256: Dict[str, str]  # by processor
     packages: Dict[str, str]
 
 
@@ -42,8 +45,13 @@ def installed_version(package):
     return version.strip() if found.returncode == 0 and status.startswith("ii") else None
 
 
+def digest_key(processor):
+    return f"Notice-Exe-SHA256-{processor}"
+
+
 def write(commit, notice_sha256):
-    lines = [f"Format: {FORMAT}", f"Commit: {commit}", f"Notice-Exe-SHA256: {notice_sha256}"]
+    lines = [f"Format: {FORMAT}", f"Commit: {commit}"]
+    lines += [f"{digest_key(processor)}: {notice_sha256[processor]}" for processor in PROCESSORS]
     lines += [f"Package: {package} {installed_version(package) or '(not installed)'}" for package in PACKAGES]
     return "\n".join(lines) + "\n"
 
@@ -68,29 +76,36 @@ def read(path):
         raise Malformed(f"{path}: cannot be read: {error}") from error
     if fields.get("Format") != FORMAT:
         raise Malformed(f"{path}: not a notice build record")
-    commit, digest = fields.get("Commit", ""), fields.get("Notice-Exe-SHA256", "")
-    if not is_hex(commit, 40) or not is_hex(digest, 64):
-        raise Malformed(f"{path}: its commit or SHA-256 is malformed")
+    commit = fields.get("Commit", "")
+    digests = {processor: fields.get(digest_key(processor), "") for processor in PROCESSORS}
+    if not is_hex(commit, 40) or not all(is_hex(digest, 64) for digest in digests.values()):
+        raise Malformed(f"{path}: its commit or a SHA-256 is malformed")
     packages = dict(entry.split(" ", 1) for entry in fields["Package"] if " " in entry)
-    return Record(commit, digest, packages)
+    return Record(commit, digests, packages)
 
 
-def explain(record, built_sha256):
-    """Why this machine's build may differ from the release's, as lines to print."""
-    if built_sha256 == record.notice_sha256:
+def explain(record, processor, built_sha256):
+    """Why this machine's build of processor may differ from the release's, as lines to print."""
+    recorded = record.notice_sha256[processor]
+    if built_sha256 == recorded:
         return "This machine builds the recorded notice.exe: the file is not that build."
     here = {name: installed_version(name) for name in record.packages}
     differ = [f"  {name}: {here[name] or 'not installed'} here, {version} in the record"
               for name, version in sorted(record.packages.items()) if here[name] != version]
     if not differ:
-        return (f"This machine builds other bytes than the record's ({record.notice_sha256}), "
+        return (f"This machine builds other bytes than the record's ({recorded}), "
                 "with the same packages: the build is not reproducible here.")
-    return "\n".join([f"This machine builds other bytes than the record's ({record.notice_sha256}),"
+    return "\n".join([f"This machine builds other bytes than the record's ({recorded}),"
                       " and these packages differ from it; install the recorded versions to rebuild it:"] + differ)
 
 
+def sha256_of(path):
+    with open(path, "rb") as exe:
+        return hashlib.sha256(exe.read()).hexdigest()
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__.split("\n\n")[1].strip())
-    with open(sys.argv[2], "rb") as exe:
-        sys.stdout.write(write(sys.argv[1], hashlib.sha256(exe.read()).hexdigest()))
+    built = dict(zip(PROCESSORS, sys.argv[2:]))
+    sys.stdout.write(write(sys.argv[1], {processor: sha256_of(path) for processor, path in built.items()}))

@@ -1,0 +1,217 @@
+"""Certificates as code signing on Windows judges them, trusting only the
+certificates that the user names.
+
+A signer's chain is built from the certificates that its signature carries,
+each issued by the next (names equal byte for byte, signature verified), up
+to a self-signed one or to a trust anchor. The signer is trusted when one
+certificate on that chain is an anchor. Every link must meet the rules of
+its use and the strength of OpenSSL's -auth_level 2; whatever cannot be
+judged is refused, never passed over.
+"""
+from cryptography import x509 as cx509
+from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec, padding
+from asn1crypto import pem, x509
+
+CODE_SIGNING = "1.3.6.1.5.5.7.3.3"
+TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
+ANY_PURPOSE = "2.5.29.37.0"
+DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
+# Each signature algorithm: the key it needs and the digest it names (None:
+# rsaEncryption, whose digest a SignerInfo names apart).
+SIGNATURE_ALGORITHMS = {
+    "1.2.840.113549.1.1.1": ("rsa", None),
+    "1.2.840.113549.1.1.11": ("rsa", "sha256"),
+    "1.2.840.113549.1.1.12": ("rsa", "sha384"),
+    "1.2.840.113549.1.1.13": ("rsa", "sha512"),
+    "1.2.840.10045.4.3.2": ("ec", "sha256"),
+    "1.2.840.10045.4.3.3": ("ec", "sha384"),
+    "1.2.840.10045.4.3.4": ("ec", "sha512"),
+}
+DER_NULL = b"\x05\x00"
+# -auth_level 2 asks for 112 bits of security: RSA of 2048 bits, curves of
+# 224 bits. These are the curves that Windows verifies code signatures with.
+MIN_RSA_BITS = 2048
+MAX_RSA_BITS = 16384  # bounds the work of one verification
+CURVES = {"secp256r1", "secp384r1", "secp521r1"}
+# Policy and name constraints would need path processing that nothing here does.
+UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
+
+
+class Refused(Exception):
+    """A certificate or a signature is malformed, broken, weak or not judged here."""
+
+
+class Unusable(Exception):
+    """A --trust file holds no certificate that can be read."""
+
+
+def describe(certificate):
+    """Subject, issuer and SHA-256 fingerprint, as a reader checks them."""
+    parsed = cx509.load_der_x509_certificate(certificate.dump())
+    fingerprint = parsed.fingerprint(hashes.SHA256()).hex(":").upper()
+    return f"{parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()}; sha256 {fingerprint})"
+
+
+def load_anchors(paths):
+    """The certificates of the --trust files, PEM (one or more) or DER."""
+    anchors = []
+    for path in paths:
+        try:
+            with open(path, "rb") as file:
+                data = file.read()
+            blocks = [der for _, _, der in pem.unarmor(data, multiple=True)] if pem.detect(data) else [data]
+            anchors += [load_certificate(der) for der in blocks]
+        except (OSError, ValueError, TypeError) as error:
+            raise Unusable(f"--trust {path}: {getattr(error, 'strerror', None) or 'no certificate in it'}") from error
+    return anchors
+
+
+def load_certificate(der):
+    certificate = x509.Certificate.load(der, strict=True)
+    certificate.native  # parses every field now, so that a bad one fails here
+    return certificate
+
+
+def public_key(certificate, what):
+    """The certificate's key, if it is one that is judged here and strong enough."""
+    info = certificate.public_key
+    try:
+        kind = info.algorithm
+        if kind == "rsa" and not MIN_RSA_BITS <= info.bit_size <= MAX_RSA_BITS:
+            raise Refused(f"{what}: its RSA key has {info.bit_size} bits, not {MIN_RSA_BITS} to {MAX_RSA_BITS}")
+        if kind == "ec" and info.curve[1] not in CURVES:
+            raise Refused(f"{what}: its key is on the curve {info.curve[1]}, which is not judged here")
+        if kind not in ("rsa", "ec"):
+            raise Refused(f"{what}: its {kind} key is not judged here")
+        return serialization.load_der_public_key(info.dump())
+    except (ValueError, TypeError, UnsupportedAlgorithm) as error:
+        raise Refused(f"{what}: its key cannot be read") from error
+
+
+def verify_signature(key_certificate, algorithm, value, message, digest, what):
+    """value signs message with key_certificate's key, by algorithm, whose
+    parameters and digest (if it names one) must fit. digest is the digest
+    that a SignerInfo names, or None for a certificate's own signature."""
+    oid = algorithm["algorithm"].dotted
+    if oid not in SIGNATURE_ALGORITHMS:
+        raise Refused(f"{what}: its signature algorithm {algorithm['algorithm'].native} is not judged here")
+    kind, named = SIGNATURE_ALGORITHMS[oid]
+    parameters = algorithm["parameters"].dump()
+    if parameters not in ((b"", DER_NULL) if kind == "rsa" else (b"",)):
+        raise Refused(f"{what}: its signature algorithm has parameters that it must not have")
+    if named is None and digest is None or named is not None and digest not in (None, named):
+        raise Refused(f"{what}: its signature algorithm does not agree with its digest")
+    key = public_key(key_certificate, what)
+    if kind != key_certificate.public_key.algorithm:
+        raise Refused(f"{what}: its signature algorithm does not fit its key")
+    hash_algorithm = DIGESTS[named or digest]()
+    try:
+        if kind == "rsa":
+            key.verify(value, message, padding.PKCS1v15(), hash_algorithm)
+        else:
+            key.verify(value, message, ec.ECDSA(hash_algorithm))
+    except InvalidSignature as error:
+        raise Refused(f"{what}: its signature does not verify") from error
+
+
+def check_issued(certificate, issuer, what):
+    """issuer's key made certificate's signature, over the same algorithm that it names inside."""
+    algorithm = certificate["signature_algorithm"]
+    if algorithm.dump() != certificate["tbs_certificate"]["signature"].dump():
+        raise Refused(f"{what}: its two signature algorithm fields differ")
+    if certificate["signature_value"].contents[:1] != b"\x00":
+        raise Refused(f"{what}: a certificate's signature is not whole bytes")
+    verify_signature(issuer, algorithm, certificate["signature_value"].native,
+                     certificate["tbs_certificate"].dump(), None, what)
+
+
+def is_self_issued(certificate):
+    return certificate["tbs_certificate"]["issuer"].dump() == certificate["tbs_certificate"]["subject"].dump()
+
+
+def issuers_of(certificate, candidates):
+    wanted = certificate["tbs_certificate"]["issuer"].dump()
+    return [c for c in candidates if c["tbs_certificate"]["subject"].dump() == wanted]
+
+
+def check_extensions(certificate, what):
+    unjudged = [name for name in certificate.critical_extensions if name not in
+                ("basic_constraints", "key_usage", "extended_key_usage", "subject_alt_name")]
+    unjudged += [e["extn_id"].native for e in certificate["tbs_certificate"]["extensions"] or []
+                 if e["extn_id"].native in UNJUDGED_EXTENSIONS]
+    if unjudged:
+        raise Refused(f"{what}: it has extensions that are not judged here ({', '.join(sorted(unjudged))})")
+
+
+def purposes_allow(certificate, usage):
+    purposes = certificate.extended_key_usage_value
+    return purposes is None or any(p.dotted in (usage, ANY_PURPOSE) for p in purposes)
+
+
+def check_end_entity(certificate, usage, what):
+    """The signer: no CA, keyUsage (if any) with digitalSignature, an EKU that names the use."""
+    usages = certificate.key_usage_value
+    if certificate.ca or (usages is not None and "digital_signature" not in usages.native):
+        raise Refused(f"{what}: its certificate is not made to sign (a CA, or no digitalSignature)")
+    if certificate.extended_key_usage_value is None or not purposes_allow(certificate, usage):
+        raise Refused(f"{what}: its certificate is not made for this use")
+
+
+def check_authority(certificate, below, usage, what):
+    """A CA above `below` certificates of the chain that are CAs themselves."""
+    usages = certificate.key_usage_value
+    if not certificate.ca or usages is None or "key_cert_sign" not in usages.native:
+        raise Refused(f"{what}: a certificate on its chain is not a CA that may sign certificates")
+    if not purposes_allow(certificate, usage):
+        raise Refused(f"{what}: a CA on its chain is not made for this use")
+    if certificate.max_path_length is not None and below > certificate.max_path_length:
+        raise Refused(f"{what}: its chain is longer than a CA on it allows")
+
+
+def chain_of(leaf, carried, anchors, what):
+    """The chain from leaf upward, each link verified, and why it does not
+    make leaf trusted (None if it does). Every carried certificate must be on it."""
+    anchored = {anchor.dump() for anchor in anchors}
+    chain, top_judged = [leaf], True
+    while not is_self_issued(chain[-1]):
+        issuers = issuers_of(chain[-1], carried) or issuers_of(chain[-1], anchors)
+        if len(issuers) > 1 or any(issuer in chain for issuer in issuers):
+            raise Refused(f"{what}: its chain is not one path from its signer upward")
+        if not issuers:
+            # Issued by someone unknown here: the top's bytes vouch for nothing unless it is an anchor.
+            top_judged = chain[-1].dump() in anchored
+            break
+        check_issued(chain[-1], issuers[0], what)
+        chain.append(issuers[0])
+    else:
+        check_issued(chain[-1], chain[-1], what)
+    unused = [c for c in carried if c.dump() not in {link.dump() for link in chain}]
+    if unused or len(carried) != len({c.dump() for c in carried}):
+        raise Refused(f"{what} carries certificates that no chain of it uses")
+    if not top_judged:
+        return chain, f"{what}: the issuer of {describe(chain[-1])} is not trusted here"
+    if not any(link.dump() in anchored for link in chain):
+        return chain, f"{what}: no certificate on its chain is trusted here"
+    return chain, None
+
+
+def trust_problems(leaf, carried, anchors, usage, at, what):
+    """Why the chain of leaf, judged by the rules of usage at the time at,
+    does not make it trusted here; empty if it does. Raises Refused when
+    the chain breaks a rule, whom to trust aside."""
+    chain, untrusted = chain_of(leaf, carried, anchors, what)
+    for certificate in chain:
+        public_key(certificate, what)
+        check_extensions(certificate, what)
+    check_end_entity(leaf, usage, what)
+    cas = chain[1:]
+    for below, certificate in enumerate(cas):
+        check_authority(certificate, below, usage, what)
+    problems = [untrusted] if untrusted else []
+    for certificate in chain:
+        validity = certificate["tbs_certificate"]["validity"]
+        if not validity["not_before"].native <= at <= validity["not_after"].native:
+            problems.append(f"{what}: {describe(certificate)} is not valid at {at:%Y-%m-%d %H:%M:%S} UTC")
+    return problems
