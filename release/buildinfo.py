@@ -14,6 +14,7 @@ from dataclasses import dataclass
 from typing import Dict
 
 FORMAT = "notice-buildinfo 2"
+MAX_RECORD = 64 * 1024  # a record is some 1 KiB
 PROCESSORS = ("x86", "x64")
 # The compilers, their runtimes, the linkers, the Windows headers and
 # libraries, and the build system: what goes into the bytes of notice.exe.
@@ -60,20 +61,30 @@ def is_hex(text, length):
     return len(text) == length and all(c in "0123456789abcdef" for c in text)
 
 
-def read(path):
-    fields = {"Package": []}
+def read_text(path):
     try:
-        with open(path, encoding="utf-8") as record:
-            for line in record:
-                key, separator, value = line.rstrip("\n").partition(": ")
-                if not separator:
-                    raise Malformed(f"{path}: a line is not 'Key: value': {line.strip()!r}")
-                if key == "Package":
-                    fields["Package"].append(value)
-                else:
-                    fields[key] = value
+        with open(path, "rb") as record:
+            data = record.read(MAX_RECORD + 1)
+        if len(data) > MAX_RECORD:
+            raise Malformed(f"{path}: larger than {MAX_RECORD // 1024} KiB, which no build record is")
+        return data.decode("utf-8")
     except (OSError, UnicodeDecodeError) as error:
         raise Malformed(f"{path}: cannot be read: {error}") from error
+
+
+def read(path):
+    fields = {"Package": []}
+    for line in read_text(path).splitlines():
+        key, separator, value = line.partition(": ")
+        if not separator:
+            raise Malformed(f"{path}: a line is not 'Key: value': {line.strip()!r}")
+        if key == "Package":
+            fields["Package"].append(value)
+        elif key in fields:
+            # Two commits, say: a reader would see one and verify build the other.
+            raise Malformed(f"{path}: {key} is given twice")
+        else:
+            fields[key] = value
     if fields.get("Format") != FORMAT:
         raise Malformed(f"{path}: not a notice build record")
     commit = fields.get("Commit", "")
@@ -89,9 +100,11 @@ def explain(record, processor, built_sha256):
     recorded = record.notice_sha256[processor]
     if built_sha256 == recorded:
         return "This machine builds the recorded notice.exe: the file is not that build."
-    here = {name: installed_version(name) for name in record.packages}
+    # Only the packages that shape the bytes are looked up, whatever else the record names.
+    recorded_packages = {name: record.packages.get(name, "(not recorded)") for name in PACKAGES}
+    here = {name: installed_version(name) for name in PACKAGES}
     differ = [f"  {name}: {here[name] or 'not installed'} here, {version} in the record"
-              for name, version in sorted(record.packages.items()) if here[name] != version]
+              for name, version in sorted(recorded_packages.items()) if here[name] != version]
     if not differ:
         return (f"This machine builds other bytes than the record's ({recorded}), "
                 "with the same packages: the build is not reproducible here.")

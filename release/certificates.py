@@ -48,10 +48,11 @@ class Unusable(Exception):
 
 
 def describe(certificate):
-    """Subject, issuer and SHA-256 fingerprint, as a reader checks them."""
+    """SHA-256 fingerprint, subject and issuer, as a reader checks them: the
+    fingerprint first, so that no name can put another before it."""
     parsed = cx509.load_der_x509_certificate(certificate.dump())
     fingerprint = parsed.fingerprint(hashes.SHA256()).hex(":").upper()
-    return f"{parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()}; sha256 {fingerprint})"
+    return f"sha256 {fingerprint}: {parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()})"
 
 
 def load_anchors(paths):
@@ -90,14 +91,19 @@ def public_key(certificate, what):
         raise Refused(f"{what}: its key cannot be read") from error
 
 
+def signature_kind(algorithm, what):
+    """The key and digest that a signature algorithm names, if it is judged here."""
+    oid = algorithm["algorithm"].dotted
+    if oid not in SIGNATURE_ALGORITHMS:
+        raise Refused(f"{what}: its signature algorithm {algorithm['algorithm'].native} is not judged here")
+    return SIGNATURE_ALGORITHMS[oid]
+
+
 def verify_signature(key_certificate, algorithm, value, message, digest, what):
     """value signs message with key_certificate's key, by algorithm, whose
     parameters and digest (if it names one) must fit. digest is the digest
     that a SignerInfo names, or None for a certificate's own signature."""
-    oid = algorithm["algorithm"].dotted
-    if oid not in SIGNATURE_ALGORITHMS:
-        raise Refused(f"{what}: its signature algorithm {algorithm['algorithm'].native} is not judged here")
-    kind, named = SIGNATURE_ALGORITHMS[oid]
+    kind, named = signature_kind(algorithm, what)
     parameters = algorithm["parameters"].dump()
     if parameters not in ((b"", DER_NULL) if kind == "rsa" else (b"",)):
         raise Refused(f"{what}: its signature algorithm has parameters that it must not have")
@@ -205,6 +211,9 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     for certificate in chain:
         public_key(certificate, what)
         check_extensions(certificate, what)
+        # The top's own signature too, though its issuer is unknown: no
+        # trusted certificate is one that MD5 or SHA-1 signed.
+        signature_kind(certificate["signature_algorithm"], what)
     check_end_entity(leaf, usage, what)
     cas = chain[1:]
     for below, certificate in enumerate(cas):
