@@ -49,11 +49,6 @@ std::string RecipePath(const Caller& caller) {
     return "\"" + ProgramFolder() + "examples\\" + caller.folder + "\\" + caller.file + "\"";
 }
 
-// A quiet msiexec command on the recipe, or "" for none.
-std::string QuietCommand(const char* command, const Caller& caller) {
-    return command != nullptr ? command + RecipePath(caller) + " /qn" : "";
-}
-
 // Runs a caller to its end and returns its status.
 DWORD RunToEnd(const std::string& commandLine) {
     const NoticeProcess caller("", commandLine);
@@ -68,7 +63,7 @@ TEST_P(RecipeTest, ShowsTheNoticeAndEndsWithStatusZero) {
     const Caller& recipe = GetParam();
     const std::string commandLine = recipe.before + RecipePath(recipe) + recipe.after;
     SCOPED_TRACE(commandLine);
-    const std::string removal = QuietCommand(recipe.removal, recipe);
+    const std::string removal = recipe.removal != nullptr ? recipe.removal + RecipePath(recipe) + " /qn" : "";
     const std::string repair =
         recipe.repair != nullptr ? recipe.before + RecipePath(recipe) + recipe.repair + recipe.after : "";
     if (!removal.empty()) {

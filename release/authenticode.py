@@ -73,6 +73,13 @@ class Signature:
     nested: bool = False
 
 
+def trust_problems(signatures):
+    """Why some signer or time-stamp authority of signatures is not trusted
+    here; empty if every one is."""
+    return [problem for signature in signatures
+            for problem in (signature.time_stamp.problems if signature.time_stamp else []) + signature.problems]
+
+
 @dataclass
 class PeLayout:
     processor: str  # "x86" or "x64"
