@@ -10,6 +10,9 @@ rem   "%~dp0"          the folder of this batch file, ending in a backslash
 rem   ^& ^| ^< ^> ^^   cmd.exe acts on these five characters itself: a ^ before
 rem                    each makes it reach notice.exe
 rem   %%               one percent sign in a batch file
+rem   !                under setlocal EnableDelayedExpansion it pairs with the
+rem                    next ! and both vanish; call notice.exe after a
+rem                    setlocal DisableDelayedExpansion, which makes ! plain
 rem   \\               one backslash in the box; cmd.exe passes backslashes on
 rem   \,               a comma in the text; the first bare comma starts the
 rem                    caption, and the rest of the text would land there
