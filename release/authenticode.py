@@ -420,6 +420,7 @@ def judge_signature(der, judge, what, nested=False):
 
     allowed = (RFC3161_TIME_STAMP,) if nested else (RFC3161_TIME_STAMP, NESTED_SIGNATURE)
     values = unsigned_values(signer_info, allowed, what)
+    check_set_order(signer_info["unsigned_attrs"] or [], f"the unsigned attributes of {what}")
     inner = values.get(NESTED_SIGNATURE, [])
     if len(inner) + 1 > MAX_SIGNATURES:
         raise Refused(f"{what} holds {len(inner) + 1} signatures; at most {MAX_SIGNATURES} are judged")
