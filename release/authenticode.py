@@ -130,6 +130,32 @@ def signature_der(data, layout):
     return blob[:end]
 
 
+def signed_copy(unsigned, signature):
+    """The unsigned file with signature attached as a signer attaches it: the
+    file padded with zeros to a multiple of 8 bytes, then one certificate
+    entry (its DER padded likewise), the security directory naming the
+    entry, and the PE checksum of the result."""
+    layout = layout_of(unsigned)
+    body = unsigned + bytes(-len(unsigned) % 8)
+    entry = signature + bytes(-len(signature) % 8)
+    table = struct.pack("<IHH", 8 + len(entry), WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA) + entry
+    signed = bytearray(body + table)
+    struct.pack_into("<II", signed, layout.security_entry, len(body), len(table))
+    struct.pack_into("<I", signed, layout.checksum, pe_checksum(signed, layout.checksum))
+    return bytes(signed)
+
+
+def pe_checksum(data, checksum_offset):
+    """The 16-bit one's-complement sum of the file's words, its CheckSum
+    field taken as 0, plus the file's length."""
+    words = bytearray(data) + bytes(len(data) % 2)
+    words[checksum_offset:checksum_offset + 4] = bytes(4)
+    total = sum(struct.unpack(f"<{len(words) // 2}H", words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data)
+
+
 def element_end(data, offset, end, what):
     """Where the contents of the DER element at offset start and where it
     ends; its header must be definite and minimal, and it must end by end."""
@@ -315,6 +341,16 @@ def unsigned_values(signer_info, allowed, what):
     return found
 
 
+def check_set_order(values, what):
+    """A SET OF in DER lists its values sorted by their encodings, the shorter
+    taken as padded with zeros; a signer's tool writes them so."""
+    encodings = [value.dump() for value in values]
+    longest = max(map(len, encodings), default=0)
+    padded = [encoding.ljust(longest, b"\0") for encoding in encodings]
+    if padded != sorted(padded):
+        raise Refused(f"{what} are not in the order that DER requires (a SET OF is sorted by encoding)")
+
+
 def judge_time_stamp(token, signature_value, judge, what):
     """An RFC 3161 token over the signature value of the signer it belongs to."""
     signed = load_signed_data(token.dump(), what)
@@ -384,9 +420,11 @@ def judge_signature(der, judge, what, nested=False):
 
     allowed = (RFC3161_TIME_STAMP,) if nested else (RFC3161_TIME_STAMP, NESTED_SIGNATURE)
     values = unsigned_values(signer_info, allowed, what)
+    check_set_order(signer_info["unsigned_attrs"] or [], f"the unsigned attributes of {what}")
     inner = values.get(NESTED_SIGNATURE, [])
     if len(inner) + 1 > MAX_SIGNATURES:
         raise Refused(f"{what} holds {len(inner) + 1} signatures; at most {MAX_SIGNATURES} are judged")
+    check_set_order(inner, f"the nested signatures of {what}")
     stamp, at = None, judge.now
     tokens = values.get(RFC3161_TIME_STAMP, [])
     if len(tokens) > 1:

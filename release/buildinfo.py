@@ -13,6 +13,8 @@ import sys
 from dataclasses import dataclass
 from typing import Dict
 
+import bounded
+
 FORMAT = "notice-buildinfo 2"
 MAX_RECORD = 64 * 1024  # a record is some 1 KiB
 PROCESSORS = ("x86", "x64")
@@ -63,12 +65,10 @@ def is_hex(text, length):
 
 def read_text(path):
     try:
-        with open(path, "rb") as record:
-            data = record.read(MAX_RECORD + 1)
-        if len(data) > MAX_RECORD:
-            raise Malformed(f"{path}: larger than {MAX_RECORD // 1024} KiB, which no build record is")
-        return data.decode("utf-8")
-    except (OSError, UnicodeDecodeError) as error:
+        return bounded.read_regular(path, MAX_RECORD).decode("utf-8")
+    except bounded.Unreadable as error:
+        raise Malformed(f"{path}: {error}") from error
+    except UnicodeDecodeError as error:
         raise Malformed(f"{path}: cannot be read: {error}") from error
 
 

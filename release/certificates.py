@@ -14,6 +14,8 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding
 from asn1crypto import pem, x509
 
+import bounded
+
 CODE_SIGNING = "1.3.6.1.5.5.7.3.3"
 TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
 ANY_PURPOSE = "2.5.29.37.0"
@@ -37,6 +39,8 @@ MAX_RSA_BITS = 16384  # bounds the work of one verification
 CURVES = {"secp256r1", "secp384r1", "secp521r1"}
 # Policy and name constraints would need path processing that nothing here does.
 UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
+# A --trust file holds a certificate or a chain of some KiB.
+MAX_TRUST_FILE = 1024 * 1024
 
 
 class Refused(Exception):
@@ -60,12 +64,13 @@ def load_anchors(paths):
     anchors = []
     for path in paths:
         try:
-            with open(path, "rb") as file:
-                data = file.read()
+            data = bounded.read_regular(path, MAX_TRUST_FILE)
             blocks = [der for _, _, der in pem.unarmor(data, multiple=True)] if pem.detect(data) else [data]
             anchors += [load_certificate(der) for der in blocks]
-        except (OSError, ValueError, TypeError) as error:
-            raise Unusable(f"--trust {path}: {getattr(error, 'strerror', None) or 'no certificate in it'}") from error
+        except bounded.Unreadable as error:
+            raise Unusable(f"--trust {path}: {error}") from error
+        except (ValueError, TypeError) as error:
+            raise Unusable(f"--trust {path}: no certificate in it") from error
     return anchors
 
 
