@@ -230,8 +230,10 @@ def check_end_entity(certificate, usage, what):
 def check_authority(certificate, below, usage, what):
     """A CA above `below` certificates of the chain that are CAs themselves."""
     usages = certificate.key_usage_value
-    if not certificate.ca or usages is None or "key_cert_sign" not in usages.native:
-        raise Refused(f"{what}: a certificate on its chain is not a CA that may sign certificates")
+    if not certificate.ca:
+        raise Refused(f"{what}: a certificate above its signer is not a CA")
+    if usages is None or "key_cert_sign" not in usages.native:
+        raise Refused(f"{what}: a CA on its chain has no keyUsage that allows keyCertSign")
     if not purposes_allow(certificate, usage):
         raise Refused(f"{what}: a CA on its chain is not made for this use")
     if certificate.max_path_length is not None and below > certificate.max_path_length:
