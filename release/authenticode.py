@@ -24,6 +24,7 @@ from asn1crypto import algos, cms, core, parser, tsp
 
 import certificates
 from certificates import Refused
+from printing import printable
 
 SECURITY_DIRECTORY = 4
 WIN_CERT_REVISION_2_0 = 0x0200
@@ -228,7 +229,7 @@ def load_signed_data(der, what):
         for signer_info in signed["signer_infos"]:
             check_signer_info_fields(signer_info, what)
     except (ValueError, TypeError, KeyError) as error:
-        raise Refused(f"{what} cannot be parsed: {error}") from error
+        raise Refused(f"{what} cannot be parsed: {printable(str(error))}") from error
     if signed["crls"]:
         raise Refused(f"{what} carries CRLs, which are not judged here")
     return signed
@@ -369,7 +370,8 @@ def judge_time_stamp(token, signature_value, judge, what):
     authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     time = tst_info["gen_time"].native
-    problems = certificates.trust_problems(authority, carried, judge.anchors, certificates.TIME_STAMPING, time, what)
+    at = certificates.judged_at(authority, time, judge.now)
+    problems = certificates.trust_problems(authority, carried, judge.anchors, certificates.TIME_STAMPING, at, what)
     if time > judge.now + CLOCK_SKEW:
         problems.append(f"{what} is dated {time:%Y-%m-%d %H:%M:%S} UTC, later than now")
     return TimeStamp(time, authority, problems)
@@ -425,19 +427,37 @@ def judge_signature(der, judge, what, nested=False):
     if len(inner) + 1 > MAX_SIGNATURES:
         raise Refused(f"{what} holds {len(inner) + 1} signatures; at most {MAX_SIGNATURES} are judged")
     check_set_order(inner, f"the nested signatures of {what}")
-    stamp, at = None, judge.now
+    stamp, vouched = None, None
     tokens = values.get(RFC3161_TIME_STAMP, [])
     if len(tokens) > 1:
         raise Refused(f"{what} carries more than one time-stamp")
     if tokens:
         stamp = judge_time_stamp(tokens[0], signer_info["signature"].native, judge, f"the time-stamp of {what}")
         if not stamp.problems:
-            at = stamp.time  # a trusted time-stamp vouches for when the signature was made
+            vouched = stamp.time  # a trusted time-stamp vouches for when the signature was made
+    at = certificates.judged_at(signer, vouched, judge.now)
     problems = certificates.trust_problems(signer, carried, judge.anchors, certificates.CODE_SIGNING, at, what)
     found = [Signature(signer, problems, stamp, nested)]
     for index, value in enumerate(inner, start=1):
         found += judge_signature(value.dump(), judge, f"nested signature {index}", nested=True)
     return found
+
+
+def signer_lines(signatures):
+    """Every signer and time-stamp authority, as verify lists them; raises
+    Refused for a certificate whose names cannot be read."""
+    if not signatures:
+        return ["  unsigned"]
+    lines = []
+    for signature in signatures:
+        kind = "nested signature" if signature.nested else "signed"
+        lines.append(f"  {kind} by {certificates.describe(signature.signer, 'its signer')}")
+        stamp = signature.time_stamp
+        if stamp is not None:
+            when = stamp.time.astimezone(timezone.utc).strftime("%Y-%m-%d %H:%M:%S UTC")
+            authority = certificates.describe(stamp.authority, "its time-stamp authority")
+            lines.append(f"    time-stamped {when} by {authority}")
+    return lines
 
 
 def judge_file(judge):
@@ -447,4 +467,4 @@ def judge_file(judge):
     try:
         return judge_signature(signature_der(judge.data, judge.layout), judge, "the signature")
     except (ValueError, TypeError, KeyError) as error:  # asn1crypto parses lazily, field by field
-        raise Refused(f"its signature cannot be parsed: {error}") from error
+        raise Refused(f"its signature cannot be parsed: {printable(str(error))}") from error

@@ -14,6 +14,7 @@ from dataclasses import dataclass
 from typing import Dict
 
 import bounded
+from printing import printable
 
 FORMAT = "notice-buildinfo 2"
 MAX_RECORD = 64 * 1024  # a record is some 1 KiB
@@ -99,17 +100,17 @@ def explain(record, processor, built_sha256):
     """Why this machine's build of processor may differ from the release's, as lines to print."""
     recorded = record.notice_sha256[processor]
     if built_sha256 == recorded:
-        return "This machine builds the recorded notice.exe: the file is not that build."
+        return ["This machine builds the recorded notice.exe: the file is not that build."]
     # Only the packages that shape the bytes are looked up, whatever else the record names.
     recorded_packages = {name: record.packages.get(name, "(not recorded)") for name in PACKAGES}
     here = {name: installed_version(name) for name in PACKAGES}
-    differ = [f"  {name}: {here[name] or 'not installed'} here, {version} in the record"
+    differ = [f"  {name}: {here[name] or 'not installed'} here, {printable(version)} in the record"
               for name, version in sorted(recorded_packages.items()) if here[name] != version]
     if not differ:
-        return (f"This machine builds other bytes than the record's ({recorded}), "
-                "with the same packages: the build is not reproducible here.")
-    return "\n".join([f"This machine builds other bytes than the record's ({recorded}),"
-                      " and these packages differ from it; install the recorded versions to rebuild it:"] + differ)
+        return [f"This machine builds other bytes than the record's ({recorded}), "
+                "with the same packages: the build is not reproducible here."]
+    return [f"This machine builds other bytes than the record's ({recorded}),"
+            " and these packages differ from it; install the recorded versions to rebuild it:"] + differ
 
 
 def sha256_of(path):

@@ -2,23 +2,30 @@
 certificates that the user names.
 
 A signer's chain is built from the certificates that its signature carries,
-each issued by the next (names equal byte for byte, signature verified), up
-to a self-signed one or to a trust anchor. The signer is trusted when one
-certificate on that chain is an anchor. Every link must meet the rules of
-its use and the strength of OpenSSL's -auth_level 2; whatever cannot be
-judged is refused, never passed over.
+each issued by the next (names equal byte for byte, key identifiers equal
+where both name one, signature verified), up to a self-signed one or to a
+trust anchor. The signer is trusted when one certificate on that chain is
+an anchor. Every link must meet the rules of its use and the strength of
+OpenSSL's -auth_level 2; whatever cannot be judged is refused, never
+passed over.
 """
+import hashlib
+
 from cryptography import x509 as cx509
 from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding
-from asn1crypto import pem, x509
+from asn1crypto import keys, pem, x509
+
+from printing import printable
 
 import bounded
 
 CODE_SIGNING = "1.3.6.1.5.5.7.3.3"
 TIME_STAMPING = "1.3.6.1.5.5.7.3.8"
 ANY_PURPOSE = "2.5.29.37.0"
+# Windows ends a signature by such a certificate with the certificate, whatever time-stamp it carries.
+LIFETIME_SIGNING = "1.3.6.1.4.1.311.10.3.13"
 DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
 # Each signature algorithm: the key it needs and the digest it names (None:
 # rsaEncryption, whose digest a SignerInfo names apart).
@@ -37,6 +44,8 @@ DER_NULL = b"\x05\x00"
 MIN_RSA_BITS = 2048
 MAX_RSA_BITS = 16384  # bounds the work of one verification
 CURVES = {"secp256r1", "secp384r1", "secp521r1"}
+# The extensions whose meaning is judged here, and so may be critical.
+JUDGED_EXTENSIONS = {"basic_constraints", "key_usage", "extended_key_usage"}
 # Policy and name constraints would need path processing that nothing here does.
 UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
 # A --trust file holds a certificate or a chain of some KiB.
@@ -44,19 +53,25 @@ MAX_TRUST_FILE = 1024 * 1024
 
 
 class Refused(Exception):
-    """A certificate or a signature is malformed, broken, weak or not judged here."""
+    """A certificate or a signature is malformed, broken, weak or not judged here.
+    Its first argument is the one cause; any further ones are lines that explain it."""
 
 
 class Unusable(Exception):
     """A --trust file holds no certificate that can be read."""
 
 
-def describe(certificate):
+def describe(certificate, what):
     """SHA-256 fingerprint, subject and issuer, as a reader checks them: the
-    fingerprint first, so that no name can put another before it."""
-    parsed = cx509.load_der_x509_certificate(certificate.dump())
-    fingerprint = parsed.fingerprint(hashes.SHA256()).hex(":").upper()
-    return f"sha256 {fingerprint}: {parsed.subject.rfc4514_string()} (issuer {parsed.issuer.rfc4514_string()})"
+    fingerprint first, so that no name can put another before it, and the
+    names escaped."""
+    fingerprint = f"sha256 {hashlib.sha256(certificate.dump()).digest().hex(':').upper()}"
+    try:
+        parsed = cx509.load_der_x509_certificate(certificate.dump())
+        subject, issuer = parsed.subject.rfc4514_string(), parsed.issuer.rfc4514_string()
+    except (ValueError, cx509.InvalidVersion) as error:
+        raise Refused(f"{what}: the names of {fingerprint} cannot be read as text") from error
+    return f"{fingerprint}: {printable(subject)} (issuer {printable(issuer)})"
 
 
 def load_anchors(paths):
@@ -87,6 +102,8 @@ def public_key(certificate, what):
         kind = info.algorithm
         if kind == "rsa" and not MIN_RSA_BITS <= info.bit_size <= MAX_RSA_BITS:
             raise Refused(f"{what}: its RSA key has {info.bit_size} bits, not {MIN_RSA_BITS} to {MAX_RSA_BITS}")
+        if kind == "ec" and not isinstance(info["algorithm"]["parameters"], keys.ECDomainParameters):
+            raise Refused(f"{what}: its EC key names no curve")
         if kind == "ec" and info.curve[1] not in CURVES:
             raise Refused(f"{what}: its key is on the curve {info.curve[1]}, which is not judged here")
         if kind not in ("rsa", "ec"):
@@ -142,18 +159,61 @@ def is_self_issued(certificate):
     return certificate["tbs_certificate"]["issuer"].dump() == certificate["tbs_certificate"]["subject"].dump()
 
 
-def issuers_of(certificate, candidates):
-    wanted = certificate["tbs_certificate"]["issuer"].dump()
-    return [c for c in candidates if c["tbs_certificate"]["subject"].dump() == wanted]
+def distinct(certificates):
+    """certificates with every repeated one left out: identical bytes are one certificate."""
+    return list({certificate.dump(): certificate for certificate in certificates}.values())
+
+
+def may_have_issued(issuer, certificate):
+    """issuer bears certificate's issuer name and, where both name one, its key identifier."""
+    named = issuer["tbs_certificate"]["subject"].dump() == certificate["tbs_certificate"]["issuer"].dump()
+    wanted, found = certificate.authority_key_identifier, issuer.key_identifier
+    return named and (wanted is None or found is None or wanted == found)
+
+
+def made_signature(issuer, certificate, what):
+    try:
+        check_issued(certificate, issuer, what)
+        return True
+    except Refused:
+        return False
+
+
+def issuer_of(certificate, candidates, what):
+    """The one candidate that issued certificate, its signature verified; None
+    if no candidate bears its issuer's name. Of several (a CA named twice,
+    renewed with a new key), the one whose key made the signature."""
+    named = [issuer for issuer in distinct(candidates) if may_have_issued(issuer, certificate)]
+    if len(named) > 1:
+        # None verifying: the first one's check below says why.
+        named = [issuer for issuer in named if made_signature(issuer, certificate, what)] or named[:1]
+    if len(named) > 1:
+        raise Refused(f"{what}: its chain is not one path from its signer upward")
+    if named:
+        check_issued(certificate, named[0], what)
+    return named[0] if named else None
+
+
+def repeated_extensions(certificate):
+    ids = [extension["extn_id"].dotted for extension in certificate["tbs_certificate"]["extensions"] or []]
+    return sorted({oid for oid in ids if ids.count(oid) > 1})
 
 
 def check_extensions(certificate, what):
-    unjudged = [name for name in certificate.critical_extensions if name not in
-                ("basic_constraints", "key_usage", "extended_key_usage", "subject_alt_name")]
+    """Only a version 3 certificate, each extension once (the parser would
+    keep only the last), and none that is critical or constrains the path
+    but is not judged here."""
+    version = certificate["tbs_certificate"]["version"].native
+    if version != "v3":
+        raise Refused(f"{what}: a certificate on its chain is {version}, and only v3 certificates are judged here")
+    repeated = repeated_extensions(certificate)
+    if repeated:
+        raise Refused(f"{what}: a certificate on its chain repeats extensions ({', '.join(repeated)})")
+    unjudged = [name for name in certificate.critical_extensions if name not in JUDGED_EXTENSIONS]
     unjudged += [e["extn_id"].native for e in certificate["tbs_certificate"]["extensions"] or []
                  if e["extn_id"].native in UNJUDGED_EXTENSIONS]
     if unjudged:
-        raise Refused(f"{what}: it has extensions that are not judged here ({', '.join(sorted(unjudged))})")
+        raise Refused(f"{what}: it has extensions that are not judged here ({', '.join(sorted(set(unjudged)))})")
 
 
 def purposes_allow(certificate, usage):
@@ -164,8 +224,10 @@ def purposes_allow(certificate, usage):
 def check_end_entity(certificate, usage, what):
     """The signer: no CA, keyUsage (if any) with digitalSignature, an EKU that names the use."""
     usages = certificate.key_usage_value
-    if certificate.ca or (usages is not None and "digital_signature" not in usages.native):
-        raise Refused(f"{what}: its certificate is not made to sign (a CA, or no digitalSignature)")
+    if certificate.ca:
+        raise Refused(f"{what}: its certificate is a CA's, and a CA does not sign here")
+    if usages is not None and "digital_signature" not in usages.native:
+        raise Refused(f"{what}: its certificate's keyUsage does not allow digitalSignature")
     if certificate.extended_key_usage_value is None or not purposes_allow(certificate, usage):
         raise Refused(f"{what}: its certificate is not made for this use")
 
@@ -173,8 +235,10 @@ def check_end_entity(certificate, usage, what):
 def check_authority(certificate, below, usage, what):
     """A CA above `below` certificates of the chain that are CAs themselves."""
     usages = certificate.key_usage_value
-    if not certificate.ca or usages is None or "key_cert_sign" not in usages.native:
-        raise Refused(f"{what}: a certificate on its chain is not a CA that may sign certificates")
+    if not certificate.ca:
+        raise Refused(f"{what}: a certificate above its signer is not a CA")
+    if usages is None or "key_cert_sign" not in usages.native:
+        raise Refused(f"{what}: a CA on its chain has no keyUsage that allows keyCertSign")
     if not purposes_allow(certificate, usage):
         raise Refused(f"{what}: a CA on its chain is not made for this use")
     if certificate.max_path_length is not None and below > certificate.max_path_length:
@@ -182,40 +246,56 @@ def check_authority(certificate, below, usage, what):
 
 
 def chain_of(leaf, carried, anchors, what):
-    """The chain from leaf upward, each link verified, and why it does not
-    make leaf trusted (None if it does). Every carried certificate must be on it."""
-    anchored = {anchor.dump() for anchor in anchors}
-    chain, top_judged = [leaf], True
+    """The chain from leaf upward, each link verified by the one above it.
+    Every carried certificate must be on it."""
+    chain = [leaf]
     while not is_self_issued(chain[-1]):
-        issuers = issuers_of(chain[-1], carried) or issuers_of(chain[-1], anchors)
-        if len(issuers) > 1 or any(issuer in chain for issuer in issuers):
+        issuer = issuer_of(chain[-1], carried, what) or issuer_of(chain[-1], anchors, what)
+        if issuer is None:
+            break  # issued by someone unknown here
+        if issuer.dump() in {link.dump() for link in chain}:
             raise Refused(f"{what}: its chain is not one path from its signer upward")
-        if not issuers:
-            # Issued by someone unknown here: the top's bytes vouch for nothing unless it is an anchor.
-            top_judged = chain[-1].dump() in anchored
-            break
-        check_issued(chain[-1], issuers[0], what)
-        chain.append(issuers[0])
+        chain.append(issuer)
     else:
         check_issued(chain[-1], chain[-1], what)
     unused = [c for c in carried if c.dump() not in {link.dump() for link in chain}]
-    if unused or len(carried) != len({c.dump() for c in carried}):
+    if unused or len(carried) != len(distinct(carried)):
         raise Refused(f"{what} carries certificates that no chain of it uses")
-    if not top_judged:
-        return chain, f"{what}: the issuer of {describe(chain[-1])} is not trusted here"
-    if not any(link.dump() in anchored for link in chain):
-        return chain, f"{what}: no certificate on its chain is trusted here"
-    return chain, None
+    return chain
+
+
+def untrusted_chain(chain, anchors, what):
+    """Why no link of chain makes its signer trusted; None if one does. A
+    link that is an anchor is trusted for itself, and every link below it is
+    verified by the one above: what lies above the anchor adds nothing."""
+    anchored = {anchor.dump() for anchor in anchors}
+    if any(link.dump() in anchored for link in chain):
+        return None
+    if not is_self_issued(chain[-1]):
+        return f"{what}: the issuer of {describe(chain[-1], what)} is not trusted here"
+    return f"{what}: no certificate on its chain is trusted here"
+
+
+def signs_for_lifetime(certificate):
+    purposes = certificate.extended_key_usage_value
+    return purposes is not None and any(p.dotted == LIFETIME_SIGNING for p in purposes)
+
+
+def judged_at(certificate, vouched, now):
+    """When the chain of certificate must be valid: at the time that a
+    trusted time-stamp vouches for (None: no such time-stamp), or now for a
+    certificate made to sign only for its own lifetime."""
+    return now if vouched is None or signs_for_lifetime(certificate) else vouched
 
 
 def trust_problems(leaf, carried, anchors, usage, at, what):
     """Why the chain of leaf, judged by the rules of usage at the time at,
     does not make it trusted here; empty if it does. Raises Refused when
     the chain breaks a rule, whom to trust aside."""
-    chain, untrusted = chain_of(leaf, carried, anchors, what)
+    chain = chain_of(leaf, carried, anchors, what)
     for certificate in chain:
-        public_key(certificate, what)
         check_extensions(certificate, what)
+        public_key(certificate, what)
         # The top's own signature too, though its issuer is unknown: no
         # trusted certificate is one that MD5 or SHA-1 signed.
         signature_kind(certificate["signature_algorithm"], what)
@@ -223,9 +303,10 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     cas = chain[1:]
     for below, certificate in enumerate(cas):
         check_authority(certificate, below, usage, what)
+    untrusted = untrusted_chain(chain, anchors, what)
     problems = [untrusted] if untrusted else []
     for certificate in chain:
         validity = certificate["tbs_certificate"]["validity"]
         if not validity["not_before"].native <= at <= validity["not_after"].native:
-            problems.append(f"{what}: {describe(certificate)} is not valid at {at:%Y-%m-%d %H:%M:%S} UTC")
+            problems.append(f"{what}: {describe(certificate, what)} is not valid at {at:%Y-%m-%d %H:%M:%S} UTC")
     return problems
