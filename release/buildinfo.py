@@ -43,7 +43,7 @@ class Record:
 
 def installed_version(package):
     """The version installed here, or None."""
-    found = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Abbrev} ${Version}", package],
+    found = subprocess.run(["/usr/bin/dpkg-query", "-W", "-f=${db:Status-Abbrev} ${Version}", package],
                            capture_output=True, text=True)
     status, _, version = found.stdout.partition(" ")
     return version.strip() if found.returncode == 0 and status.startswith("ii") else None
