@@ -348,17 +348,20 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     """Why the chain of leaf, judged by the rules of usage at the time at,
     does not make it trusted here; empty if it does. Raises Refused when
     the chain breaks a rule, whom to trust aside."""
-    chain = judged_part(chain_of(leaf, carried, anchors, what), anchors)
+    chain = chain_of(leaf, carried, anchors, what)
     for certificate in chain:
         check_extensions(certificate, naming(what, certificate))
         public_key(certificate, naming(what, certificate))
-        # The top's own signature too, though its issuer is unknown: no
-        # trusted certificate is one that MD5 or SHA-1 signed.
-        signature_kind(certificate["signature_algorithm"], naming(what, certificate))
     check_end_entity(leaf, usage, what)
     cas = chain[1:]
     for below, certificate in enumerate(cas):
         check_authority(certificate, below, usage, what)
+    # Above the first trusted certificate, neither validity nor signatures count.
+    chain = judged_part(chain, anchors)
+    for certificate in chain:
+        # The top's own signature too, though its issuer is unknown: no
+        # trusted certificate is one that MD5 or SHA-1 signed.
+        signature_kind(certificate["signature_algorithm"], naming(what, certificate))
     untrusted = untrusted_chain(chain, anchors, what)
     problems = [untrusted] if untrusted else []
     for certificate in chain:
