@@ -352,10 +352,10 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     for certificate in chain:
         check_extensions(certificate, naming(what, certificate))
         public_key(certificate, naming(what, certificate))
-    check_end_entity(leaf, usage, what)
+    check_end_entity(leaf, usage, naming(what, leaf))
     cas = chain[1:]
     for below, certificate in enumerate(cas):
-        check_authority(certificate, below, usage, what)
+        check_authority(certificate, below, usage, naming(what, certificate))
     # Above the first trusted certificate, neither validity nor signatures count.
     chain = judged_part(chain, anchors)
     for certificate in chain:
