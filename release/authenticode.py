@@ -41,7 +41,8 @@ CLOCK_SKEW = timedelta(minutes=5)
 # The builds that a file's PE header names: (machine, optional header magic).
 PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
 SEQUENCE, SET = 0x10, 0x11
-BOOLEAN, INTEGER, BIT_STRING = 0x01, 0x02, 0x03
+BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER = 0x01, 0x02, 0x03, 0x06
+ONE_FORM_TYPES = (BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER)
 CONTENT_INFO_FIELDS = ["content_type", "content"]
 SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
 SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
@@ -193,13 +194,19 @@ def check_der(data, what):
                 raise Refused(f"{what} is not DER (a universal type in the wrong form)")
             if constructed:
                 pending.append((start, offset))
-            elif tag in (INTEGER, BOOLEAN, BIT_STRING) and not minimal_value(tag, data[start:offset]):
-                raise Refused(f"{what} is not DER (an integer, boolean or bit string not in its one form)")
+            elif tag in ONE_FORM_TYPES and not minimal_value(tag, data[start:offset]):
+                raise Refused(f"{what} is not DER (an integer, boolean, bit string or object identifier"
+                              " not in its one form)")
 
 
 def minimal_value(tag, value):
     """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
-    and zero; an INTEGER has no leading byte that only repeats its sign."""
+    and zero; an INTEGER has no leading byte that only repeats its sign; an
+    OBJECT IDENTIFIER's last byte ends a subidentifier, and none starts with
+    a 0x80 that adds only a zero."""
+    if tag == OBJECT_IDENTIFIER:
+        starts = [index for index in range(len(value)) if index == 0 or value[index - 1] < 0x80]
+        return bool(value) and value[-1] < 0x80 and all(value[index] != 0x80 for index in starts)
     if tag == BOOLEAN:
         return value in (b"\x00", b"\xff")
     if tag == BIT_STRING:
@@ -263,6 +270,7 @@ def certificates_of(signed, what):
         raise Refused(f"{what} carries {len(choices)} certificates; at most {MAX_CERTIFICATES} are judged")
     if any(choice.name != "certificate" for choice in choices):
         raise Refused(f"{what} carries a certificate of an unknown kind")
+    check_set_order(choices, f"the certificates of {what}")
     return [choice.chosen for choice in choices]
 
 
@@ -273,6 +281,10 @@ def only_signer(signed, version, what):
     if len(signers) != 1:
         raise Refused(f"{what} has {len(signers)} signers instead of one")
     signer_version = "v1" if signers[0]["sid"].name == "issuer_and_serial_number" else "v3"
+    # A version 3 SignerInfo makes SignedData version 3 (RFC 5652), and an
+    # Authenticode signature is version 1: it names its signer by issuer and serial.
+    if signer_version == "v3" and version != "v3":
+        raise Refused(f"{what} names its signer by key identifier, which its SignedData version 1 does not allow")
     if signed["version"].native != version or signers[0]["version"].native != signer_version:
         raise Refused(f"{what} has a version that does not fit its contents")
     listed = [algorithm.dump() for algorithm in signed["digest_algorithms"]]
@@ -370,6 +382,8 @@ def judge_time_stamp(token, signature_value, judge, what):
     authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     time = tst_info["gen_time"].native
+    if not isinstance(time, datetime) or time.tzinfo is None:
+        raise Refused(f"{what}: its time cannot be read (a year 1 to 9999, in UTC)")
     at = certificates.judged_at(authority, time, judge.now)
     problems = certificates.trust_problems(authority, carried, judge.anchors, certificates.TIME_STAMPING, at, what)
     if time > judge.now + CLOCK_SKEW:

@@ -50,6 +50,7 @@ JUDGED_EXTENSIONS = {"basic_constraints", "key_usage", "extended_key_usage"}
 UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
 # A --trust file holds a certificate or a chain of some KiB.
 MAX_TRUST_FILE = 1024 * 1024
+UTF8_BOM = b"\xef\xbb\xbf"
 
 
 class Refused(Exception):
@@ -61,17 +62,26 @@ class Unusable(Exception):
     """A --trust file holds no certificate that can be read."""
 
 
+def fingerprint(certificate):
+    return f"sha256 {hashlib.sha256(certificate.dump()).digest().hex(':').upper()}"
+
+
+def naming(what, certificate):
+    """what, narrowed to one certificate of its chain, so that a cause names which."""
+    return f"{what} (certificate {fingerprint(certificate)})"
+
+
 def describe(certificate, what):
     """SHA-256 fingerprint, subject and issuer, as a reader checks them: the
     fingerprint first, so that no name can put another before it, and the
     names escaped."""
-    fingerprint = f"sha256 {hashlib.sha256(certificate.dump()).digest().hex(':').upper()}"
+    fingerprint_text = fingerprint(certificate)
     try:
         parsed = cx509.load_der_x509_certificate(certificate.dump())
         subject, issuer = parsed.subject.rfc4514_string(), parsed.issuer.rfc4514_string()
     except (ValueError, cx509.InvalidVersion) as error:
-        raise Refused(f"{what}: the names of {fingerprint} cannot be read as text") from error
-    return f"{fingerprint}: {printable(subject)} (issuer {printable(issuer)})"
+        raise Refused(f"{what}: the names of {fingerprint_text} cannot be read as text") from error
+    return f"{fingerprint_text}: {printable(subject)} (issuer {printable(issuer)})"
 
 
 def load_anchors(paths):
@@ -79,14 +89,24 @@ def load_anchors(paths):
     anchors = []
     for path in paths:
         try:
-            data = bounded.read_regular(path, MAX_TRUST_FILE)
-            blocks = [der for _, _, der in pem.unarmor(data, multiple=True)] if pem.detect(data) else [data]
-            anchors += [load_certificate(der) for der in blocks]
+            anchors += [load_certificate(der) for der in certificate_blocks(bounded.read_regular(path, MAX_TRUST_FILE))]
         except bounded.Unreadable as error:
             raise Unusable(f"--trust {path}: {error}") from error
         except (ValueError, TypeError) as error:
             raise Unusable(f"--trust {path}: no certificate in it") from error
     return anchors
+
+
+def certificate_blocks(data):
+    """The DER of each CERTIFICATE block of a PEM file, whatever other blocks
+    (a key exported with it) it holds; a DER file is its one certificate."""
+    data = data.removeprefix(UTF8_BOM)  # as editors on Windows save a text file
+    if not pem.detect(data):
+        return [data]
+    blocks = [der for kind, _, der in pem.unarmor(data, multiple=True) if kind == "CERTIFICATE"]
+    if not blocks:
+        raise ValueError("no CERTIFICATE block")
+    return blocks
 
 
 def load_certificate(der):
@@ -146,6 +166,7 @@ def verify_signature(key_certificate, algorithm, value, message, digest, what):
 
 def check_issued(certificate, issuer, what):
     """issuer's key made certificate's signature, over the same algorithm that it names inside."""
+    what = naming(what, certificate)
     algorithm = certificate["signature_algorithm"]
     if algorithm.dump() != certificate["tbs_certificate"]["signature"].dump():
         raise Refused(f"{what}: its two signature algorithm fields differ")
@@ -179,19 +200,25 @@ def made_signature(issuer, certificate, what):
         return False
 
 
-def issuer_of(certificate, candidates, what):
-    """The one candidate that issued certificate, its signature verified; None
-    if no candidate bears its issuer's name. Of several (a CA named twice,
-    renewed with a new key), the one whose key made the signature."""
+def named_issuer(certificate, candidates, what):
+    """The one candidate that bears certificate's issuer name and key
+    identifier; None if none does. Of several (a CA named twice, renewed with
+    a new key), the one whose key made the signature."""
     named = [issuer for issuer in distinct(candidates) if may_have_issued(issuer, certificate)]
     if len(named) > 1:
-        # None verifying: the first one's check below says why.
+        # None verifying: the first one's check says why.
         named = [issuer for issuer in named if made_signature(issuer, certificate, what)] or named[:1]
     if len(named) > 1:
         raise Refused(f"{what}: its chain is not one path from its signer upward")
-    if named:
-        check_issued(certificate, named[0], what)
     return named[0] if named else None
+
+
+def issuer_of(certificate, candidates, what):
+    """As named_issuer, its signature on certificate verified."""
+    issuer = named_issuer(certificate, candidates, what)
+    if issuer is not None:
+        check_issued(certificate, issuer, what)
+    return issuer
 
 
 def repeated_extensions(certificate):
@@ -217,18 +244,29 @@ def check_extensions(certificate, what):
 
 
 def purposes_allow(certificate, usage):
+    """A CA's uses: any, when it names none or names anyExtendedKeyUsage."""
     purposes = certificate.extended_key_usage_value
     return purposes is None or any(p.dotted in (usage, ANY_PURPOSE) for p in purposes)
 
 
+def made_for(certificate, usage):
+    """An end entity is made for the use that its EKU names, never through
+    anyExtendedKeyUsage; a time-stamp authority for time stamping alone, in a
+    critical EKU (RFC 3161), so that no code signer can time-stamp itself."""
+    purposes = [p.dotted for p in certificate.extended_key_usage_value or []]
+    if usage == TIME_STAMPING:
+        return purposes == [TIME_STAMPING] and "extended_key_usage" in certificate.critical_extensions
+    return usage in purposes
+
+
 def check_end_entity(certificate, usage, what):
-    """The signer: no CA, keyUsage (if any) with digitalSignature, an EKU that names the use."""
+    """The signer: no CA, keyUsage (if any) with digitalSignature, an EKU made for the use."""
     usages = certificate.key_usage_value
     if certificate.ca:
         raise Refused(f"{what}: its certificate is a CA's, and a CA does not sign here")
     if usages is not None and "digital_signature" not in usages.native:
         raise Refused(f"{what}: its certificate's keyUsage does not allow digitalSignature")
-    if certificate.extended_key_usage_value is None or not purposes_allow(certificate, usage):
+    if not made_for(certificate, usage):
         raise Refused(f"{what}: its certificate is not made for this use")
 
 
@@ -246,30 +284,48 @@ def check_authority(certificate, below, usage, what):
 
 
 def chain_of(leaf, carried, anchors, what):
-    """The chain from leaf upward, each link verified by the one above it.
-    Every carried certificate must be on it."""
+    """The chain from leaf upward, each link verified by the one above it up
+    to the first certificate that the user trusts; above that, only linked
+    by name, as nothing there is judged. Every carried certificate must be on it."""
+    if len(carried) != len(distinct(carried)):
+        raise Refused(f"{what} carries a certificate twice")
     chain = [leaf]
     while not is_self_issued(chain[-1]):
-        issuer = issuer_of(chain[-1], carried, what) or issuer_of(chain[-1], anchors, what)
+        if first_trusted(chain, anchors) is not None:
+            issuer = named_issuer(chain[-1], carried, what)
+        else:
+            issuer = issuer_of(chain[-1], carried, what) or issuer_of(chain[-1], anchors, what)
         if issuer is None:
             break  # issued by someone unknown here
         if issuer.dump() in {link.dump() for link in chain}:
             raise Refused(f"{what}: its chain is not one path from its signer upward")
         chain.append(issuer)
     else:
-        check_issued(chain[-1], chain[-1], what)
-    unused = [c for c in carried if c.dump() not in {link.dump() for link in chain}]
-    if unused or len(carried) != len(distinct(carried)):
+        if first_trusted(chain, anchors) is None:
+            check_issued(chain[-1], chain[-1], what)
+    if any(c.dump() not in {link.dump() for link in chain} for c in carried):
         raise Refused(f"{what} carries certificates that no chain of it uses")
     return chain
+
+
+def first_trusted(chain, anchors):
+    """Where on chain the first certificate that the user trusts is; None if nowhere."""
+    trusted = {anchor.dump() for anchor in anchors}
+    return next((index for index, link in enumerate(chain) if link.dump() in trusted), None)
+
+
+def judged_part(chain, anchors):
+    """chain up to the first certificate that the user trusts, which is trusted
+    for itself: what lies above it adds nothing and takes nothing away."""
+    index = first_trusted(chain, anchors)
+    return chain if index is None else chain[:index + 1]
 
 
 def untrusted_chain(chain, anchors, what):
     """Why no link of chain makes its signer trusted; None if one does. A
     link that is an anchor is trusted for itself, and every link below it is
     verified by the one above: what lies above the anchor adds nothing."""
-    anchored = {anchor.dump() for anchor in anchors}
-    if any(link.dump() in anchored for link in chain):
+    if first_trusted(chain, anchors) is not None:
         return None
     if not is_self_issued(chain[-1]):
         return f"{what}: the issuer of {describe(chain[-1], what)} is not trusted here"
@@ -294,15 +350,18 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     the chain breaks a rule, whom to trust aside."""
     chain = chain_of(leaf, carried, anchors, what)
     for certificate in chain:
-        check_extensions(certificate, what)
-        public_key(certificate, what)
-        # The top's own signature too, though its issuer is unknown: no
-        # trusted certificate is one that MD5 or SHA-1 signed.
-        signature_kind(certificate["signature_algorithm"], what)
-    check_end_entity(leaf, usage, what)
+        check_extensions(certificate, naming(what, certificate))
+        public_key(certificate, naming(what, certificate))
+    check_end_entity(leaf, usage, naming(what, leaf))
     cas = chain[1:]
     for below, certificate in enumerate(cas):
-        check_authority(certificate, below, usage, what)
+        check_authority(certificate, below, usage, naming(what, certificate))
+    # Above the first trusted certificate, neither validity nor signatures count.
+    chain = judged_part(chain, anchors)
+    for certificate in chain:
+        # The top's own signature too, though its issuer is unknown: no
+        # trusted certificate is one that MD5 or SHA-1 signed.
+        signature_kind(certificate["signature_algorithm"], naming(what, certificate))
     untrusted = untrusted_chain(chain, anchors, what)
     problems = [untrusted] if untrusted else []
     for certificate in chain:
