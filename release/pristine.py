@@ -24,11 +24,12 @@ def environment(work):
     """The whole environment of git and the build: the system's programs and
     a private home in work. No variable of the caller's (no *FLAGS, CMAKE_*,
     GIT_*) and no git setting of the user's or the system's gets in, and no
-    replacement object stands in for a commit."""
+    replacement object or graft stands in for a commit."""
     home = os.path.join(work, "home")
     os.makedirs(home, exist_ok=True)
+    # Grafts, like replacement objects, would give a commit other parents.
     return {"PATH": "/usr/bin:/bin", "HOME": home, "GIT_CONFIG_NOSYSTEM": "1", "GIT_ATTR_NOSYSTEM": "1",
-            "GIT_NO_REPLACE_OBJECTS": "1"}
+            "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": os.path.join(home, "no-grafts")}
 
 
 def git(arguments, env, **options):
