@@ -4,6 +4,7 @@ in: nothing of the caller's shell, git settings or clone settings decides
 what comes out.
 
     release/pristine.py COMMIT FOLDER    writes COMMIT's tree into the empty FOLDER
+    release/pristine.py run COMMAND...   runs COMMAND in the build's environment
 
 COMMIT is a full object name: the repository that git archive reads has no
 branches or tags of its own.
@@ -60,11 +61,18 @@ def export(commit, folder, work):
         raise Unexported(f"commit {commit} cannot be taken out of the repository")
 
 
-if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit(__doc__.split("\n\n")[1].strip())
-    with tempfile.TemporaryDirectory(prefix="notice-export.") as scratch:
+def main():
+    with tempfile.TemporaryDirectory(prefix="notice-pristine.") as scratch:
+        if len(sys.argv) > 2 and sys.argv[1] == "run":
+            return subprocess.run(sys.argv[2:], env=environment(scratch)).returncode
+        if len(sys.argv) != 3:
+            sys.exit(__doc__.split("\n\n")[1].strip())
         try:
             export(sys.argv[1], sys.argv[2], scratch)
         except Unexported as error:
             sys.exit(f"pristine: {error}")
+        return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
