@@ -46,11 +46,17 @@ MAX_RSA_BITS = 16384  # bounds the work of one verification
 CURVES = {"secp256r1", "secp384r1", "secp521r1"}
 # The extensions whose meaning is judged here, and so may be critical.
 JUDGED_EXTENSIONS = {"basic_constraints", "key_usage", "extended_key_usage"}
+# The extensions read here: the judged ones and the key identifiers that link a chain.
+READ_EXTENSIONS = JUDGED_EXTENSIONS | {"key_identifier", "authority_key_identifier"}
 # Policy and name constraints would need path processing that nothing here does.
 UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
 # A --trust file holds a certificate or a chain of some KiB.
 MAX_TRUST_FILE = 1024 * 1024
 UTF8_BOM = b"\xef\xbb\xbf"
+SEQUENCE, SET = 0x10, 0x11
+BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER = 0x01, 0x02, 0x03, 0x06
+ONE_FORM_TYPES = (BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER)
+UNIVERSAL_CLASS = 0
 
 
 class Refused(Exception):
@@ -60,6 +66,65 @@ class Refused(Exception):
 
 class Unusable(Exception):
     """A --trust file holds no certificate that can be read."""
+
+
+def element_end(data, offset, end, what):
+    """Where the contents of the DER element at offset start and where it
+    ends; its header must be definite and minimal, and it must end by end."""
+    if offset + 2 > end or data[offset] & 0x1F == 0x1F:
+        raise Refused(f"{what} is not DER")
+    first = data[offset + 1]
+    if first < 0x80:
+        start, length = offset + 2, first
+    else:
+        count = first & 0x7F
+        digits = data[offset + 2:min(offset + 2 + count, end)]
+        length = int.from_bytes(digits, "big")
+        if not 1 <= count <= 4 or len(digits) != count or digits[0] == 0 or length < 0x80:
+            raise Refused(f"{what} is not DER (a length that is indefinite or not minimal)")
+        start = offset + 2 + count
+    if start + length > end:
+        raise Refused(f"{what} is not DER (an element longer than what holds it)")
+    return start, start + length
+
+
+def check_der(data, what):
+    """data is one DER element, and so is every element inside it, with
+    minimal lengths; universal types are constructed exactly when DER says."""
+    if element_end(data, 0, len(data), what)[1] != len(data):
+        raise Refused(f"{what} is not one DER element")
+    pending = [(0, len(data))]
+    while pending:
+        offset, end = pending.pop()
+        while offset < end:
+            tag = data[offset]
+            start, offset = element_end(data, offset, end, what)
+            constructed = bool(tag & 0x20)
+            if tag >> 6 == UNIVERSAL_CLASS and constructed != (tag & 0x1F in (SEQUENCE, SET)):
+                raise Refused(f"{what} is not DER (a universal type in the wrong form)")
+            if constructed:
+                pending.append((start, offset))
+            elif tag in ONE_FORM_TYPES and not minimal_value(tag, data[start:offset]):
+                raise Refused(f"{what} is not DER (an integer, boolean, bit string or object identifier"
+                              " not in its one form)")
+
+
+def minimal_value(tag, value):
+    """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
+    and zero; an INTEGER has no leading byte that only repeats its sign; an
+    OBJECT IDENTIFIER's last byte ends a subidentifier, and none starts with
+    a 0x80 that adds only a zero."""
+    if tag == OBJECT_IDENTIFIER:
+        starts = [index for index in range(len(value)) if index == 0 or value[index - 1] < 0x80]
+        return bool(value) and value[-1] < 0x80 and all(value[index] != 0x80 for index in starts)
+    if tag == BOOLEAN:
+        return value in (b"\x00", b"\xff")
+    if tag == BIT_STRING:
+        unused = value[0] if value else 8
+        return unused == 0 or unused < 8 and len(value) > 1 and value[-1] & ((1 << unused) - 1) == 0
+    if len(value) < 2:
+        return len(value) == 1
+    return not (value[0] == 0x00 and value[1] < 0x80 or value[0] == 0xFF and value[1] >= 0x80)
 
 
 def fingerprint(certificate):
@@ -113,6 +178,17 @@ def load_certificate(der):
     certificate = x509.Certificate.load(der, strict=True)
     certificate.native  # parses every field now, so that a bad one fails here
     return certificate
+
+
+def check_one_form(spec, der, what):
+    """der, parsed as spec and encoded again, is the same bytes: DER has
+    one form, in which no DEFAULT value is written out."""
+    try:
+        same = spec.load(der, strict=True).dump(force=True) == der
+    except (ValueError, TypeError, KeyError) as error:
+        raise Refused(f"{what} cannot be parsed: {printable(str(error))}") from error
+    if not same:
+        raise Refused(f"{what} is not DER (a value not in its one form, or a default written out)")
 
 
 def public_key(certificate, what):
@@ -219,6 +295,16 @@ def issuer_of(certificate, candidates, what):
     if issuer is not None:
         check_issued(certificate, issuer, what)
     return issuer
+
+
+def check_extension_values(certificate, what):
+    """Each extension's value is DER, and the ones that are read here are in
+    their one form, so that no byte of them goes unjudged."""
+    for extension in certificate["tbs_certificate"]["extensions"] or []:
+        value, name = extension["extn_value"], extension["extn_id"].native
+        check_der(value.contents, f"{what}: its extension {name}")
+        if name in READ_EXTENSIONS:
+            check_one_form(type(value.parsed), value.contents, f"{what}: its extension {name}")
 
 
 def repeated_extensions(certificate):
@@ -349,6 +435,8 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     does not make it trusted here; empty if it does. Raises Refused when
     the chain breaks a rule, whom to trust aside."""
     chain = chain_of(leaf, carried, anchors, what)
+    for certificate in distinct(chain + carried):
+        check_extension_values(certificate, naming(what, certificate))
     for certificate in chain:
         check_extensions(certificate, naming(what, certificate))
         public_key(certificate, naming(what, certificate))
