@@ -175,8 +175,11 @@ def certificate_blocks(data):
 
 
 def load_certificate(der):
-    certificate = x509.Certificate.load(der, strict=True)
-    certificate.native  # parses every field now, so that a bad one fails here
+    try:
+        certificate = x509.Certificate.load(der, strict=True)
+        certificate.native  # parses every field now, so that a bad one fails here
+    except Exception as error:  # the parser fails in many ways on what it does not know
+        raise ValueError("not a certificate that can be read") from error
     return certificate
 
 
