@@ -23,7 +23,7 @@ import pefile
 from asn1crypto import algos, cms, core, parser, tsp
 
 import certificates
-from certificates import Refused
+from certificates import Refused, check_der, element_end
 from printing import printable
 
 SECURITY_DIRECTORY = 4
@@ -40,16 +40,13 @@ MAX_CERTIFICATES = 8
 CLOCK_SKEW = timedelta(minutes=5)
 # The builds that a file's PE header names: (machine, optional header magic).
 PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
-SEQUENCE, SET = 0x10, 0x11
-BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER = 0x01, 0x02, 0x03, 0x06
-ONE_FORM_TYPES = (BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER)
 CONTENT_INFO_FIELDS = ["content_type", "content"]
 SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
 SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
                       "unsigned_attrs"]
 ALGORITHM_FIELDS = ["algorithm", "parameters"]
 CERTIFICATE_FIELDS = ["tbs_certificate", "signature_algorithm", "signature_value"]
-UNIVERSAL_CLASS, CONTEXT_CLASS = 0, 2
+CONTEXT_CLASS = 2
 
 
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -156,65 +153,6 @@ def pe_checksum(data, checksum_offset):
     while total >> 16:
         total = (total & 0xFFFF) + (total >> 16)
     return total + len(data)
-
-
-def element_end(data, offset, end, what):
-    """Where the contents of the DER element at offset start and where it
-    ends; its header must be definite and minimal, and it must end by end."""
-    if offset + 2 > end or data[offset] & 0x1F == 0x1F:
-        raise Refused(f"{what} is not DER")
-    first = data[offset + 1]
-    if first < 0x80:
-        start, length = offset + 2, first
-    else:
-        count = first & 0x7F
-        digits = data[offset + 2:min(offset + 2 + count, end)]
-        length = int.from_bytes(digits, "big")
-        if not 1 <= count <= 4 or len(digits) != count or digits[0] == 0 or length < 0x80:
-            raise Refused(f"{what} is not DER (a length that is indefinite or not minimal)")
-        start = offset + 2 + count
-    if start + length > end:
-        raise Refused(f"{what} is not DER (an element longer than what holds it)")
-    return start, start + length
-
-
-def check_der(data, what):
-    """data is one DER element, and so is every element inside it, with
-    minimal lengths; universal types are constructed exactly when DER says."""
-    if element_end(data, 0, len(data), what)[1] != len(data):
-        raise Refused(f"{what} is not one DER element")
-    pending = [(0, len(data))]
-    while pending:
-        offset, end = pending.pop()
-        while offset < end:
-            tag = data[offset]
-            start, offset = element_end(data, offset, end, what)
-            constructed = bool(tag & 0x20)
-            if tag >> 6 == UNIVERSAL_CLASS and constructed != (tag & 0x1F in (SEQUENCE, SET)):
-                raise Refused(f"{what} is not DER (a universal type in the wrong form)")
-            if constructed:
-                pending.append((start, offset))
-            elif tag in ONE_FORM_TYPES and not minimal_value(tag, data[start:offset]):
-                raise Refused(f"{what} is not DER (an integer, boolean, bit string or object identifier"
-                              " not in its one form)")
-
-
-def minimal_value(tag, value):
-    """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
-    and zero; an INTEGER has no leading byte that only repeats its sign; an
-    OBJECT IDENTIFIER's last byte ends a subidentifier, and none starts with
-    a 0x80 that adds only a zero."""
-    if tag == OBJECT_IDENTIFIER:
-        starts = [index for index in range(len(value)) if index == 0 or value[index - 1] < 0x80]
-        return bool(value) and value[-1] < 0x80 and all(value[index] != 0x80 for index in starts)
-    if tag == BOOLEAN:
-        return value in (b"\x00", b"\xff")
-    if tag == BIT_STRING:
-        unused = value[0] if value else 8
-        return unused == 0 or unused < 8 and len(value) > 1 and value[-1] & ((1 << unused) - 1) == 0
-    if len(value) < 2:
-        return len(value) == 1
-    return not (value[0] == 0x00 and value[1] < 0x80 or value[0] == 0xFF and value[1] >= 0x80)
 
 
 def load_signed_data(der, what):
@@ -364,6 +302,31 @@ def check_set_order(values, what):
         raise Refused(f"{what} are not in the order that DER requires (a SET OF is sorted by encoding)")
 
 
+def load_tst_info(tst_bytes, what):
+    """The TSTInfo that a token signs: DER in its one form, version 1, and no
+    critical extension, as none is judged here. Its accuracy, ordering and
+    nonce are allowed, as they only describe the stamp: the time judged is
+    genTime, as Windows takes it, and the nonce is the requester's own."""
+    check_der(tst_bytes, f"the TSTInfo of {what}")
+    certificates.check_one_form(tsp.TSTInfo, tst_bytes, f"the TSTInfo of {what}")
+    tst_info = tsp.TSTInfo.load(tst_bytes, strict=True)
+    if tst_info["version"].native != "v1":
+        raise Refused(f"{what}: its TSTInfo is not version 1")
+    critical = [extension["extn_id"].dotted for extension in tst_info["extensions"] or []
+                if extension["critical"].native]
+    if critical:
+        raise Refused(f"{what}: its TSTInfo has critical extensions that are not judged here ({', '.join(critical)})")
+    return tst_info
+
+
+def check_tsa_name(tst_info, authority, what):
+    """A TSTInfo that names its authority names the one that signed it (RFC 3161)."""
+    name = tst_info["tsa"]
+    if name.native is not None and (name.name != "directory_name"
+                                    or name.chosen.dump() != authority["tbs_certificate"]["subject"].dump()):
+        raise Refused(f"{what}: its TSTInfo names another authority than the one that signed it")
+
+
 def judge_time_stamp(token, signature_value, judge, what):
     """An RFC 3161 token over the signature value of the signer it belongs to."""
     signed = load_signed_data(token.dump(), what)
@@ -371,7 +334,7 @@ def judge_time_stamp(token, signature_value, judge, what):
     if encapsulated["content_type"].dotted != TST_INFO:
         raise Refused(f"{what} holds no time-stamp")
     tst_bytes = encapsulated["content"].contents
-    tst_info = tsp.TSTInfo.load(tst_bytes, strict=True)
+    tst_info = load_tst_info(tst_bytes, what)
     imprint = tst_info["message_imprint"]
     name = hash_name_of(imprint["hash_algorithm"], what)
     if imprint["hashed_message"].native != hashlib.new(name, signature_value).digest():
@@ -381,6 +344,7 @@ def judge_time_stamp(token, signature_value, judge, what):
     unsigned_values(signer_info, (), what)
     authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
+    check_tsa_name(tst_info, authority, what)
     time = tst_info["gen_time"].native
     if not isinstance(time, datetime) or time.tzinfo is None:
         raise Refused(f"{what}: its time cannot be read (a year 1 to 9999, in UTC)")

@@ -1,12 +1,14 @@
 """Certificates as code signing on Windows judges them, trusting only the
 certificates that the user names.
 
-A signer's chain is built from the certificates that its signature carries,
-each issued by the next (names equal byte for byte, key identifiers equal
-where both name one, signature verified), up to a self-signed one or to a
-trust anchor. The signer is trusted when one certificate on that chain is
-an anchor. Every link must meet the rules of its use and the strength of
-OpenSSL's -auth_level 2; whatever cannot be judged is refused, never
+A signer's chain is built from the certificates that its signature carries
+and the trust anchors, each issued by the next (names equal byte for byte,
+key identifiers equal where both name one, signature verified), an anchor
+preferred at each link, up to a self-signed one or to an anchor. The signer
+is trusted when one certificate on that chain is an anchor, which is
+trusted for itself: above it, what is carried must only be DER and on the
+path. Every link up to it must meet the rules of its use and the strength
+of OpenSSL's -auth_level 2; whatever cannot be judged is refused, never
 passed over.
 """
 import hashlib
@@ -46,11 +48,17 @@ MAX_RSA_BITS = 16384  # bounds the work of one verification
 CURVES = {"secp256r1", "secp384r1", "secp521r1"}
 # The extensions whose meaning is judged here, and so may be critical.
 JUDGED_EXTENSIONS = {"basic_constraints", "key_usage", "extended_key_usage"}
+# The extensions read here: the judged ones and the key identifiers that link a chain.
+READ_EXTENSIONS = JUDGED_EXTENSIONS | {"key_identifier", "authority_key_identifier"}
 # Policy and name constraints would need path processing that nothing here does.
 UNJUDGED_EXTENSIONS = {"policy_constraints", "inhibit_any_policy", "name_constraints"}
 # A --trust file holds a certificate or a chain of some KiB.
 MAX_TRUST_FILE = 1024 * 1024
 UTF8_BOM = b"\xef\xbb\xbf"
+SEQUENCE, SET = 0x10, 0x11
+BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER = 0x01, 0x02, 0x03, 0x06
+ONE_FORM_TYPES = (BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER)
+UNIVERSAL_CLASS = 0
 
 
 class Refused(Exception):
@@ -60,6 +68,65 @@ class Refused(Exception):
 
 class Unusable(Exception):
     """A --trust file holds no certificate that can be read."""
+
+
+def element_end(data, offset, end, what):
+    """Where the contents of the DER element at offset start and where it
+    ends; its header must be definite and minimal, and it must end by end."""
+    if offset + 2 > end or data[offset] & 0x1F == 0x1F:
+        raise Refused(f"{what} is not DER")
+    first = data[offset + 1]
+    if first < 0x80:
+        start, length = offset + 2, first
+    else:
+        count = first & 0x7F
+        digits = data[offset + 2:min(offset + 2 + count, end)]
+        length = int.from_bytes(digits, "big")
+        if not 1 <= count <= 4 or len(digits) != count or digits[0] == 0 or length < 0x80:
+            raise Refused(f"{what} is not DER (a length that is indefinite or not minimal)")
+        start = offset + 2 + count
+    if start + length > end:
+        raise Refused(f"{what} is not DER (an element longer than what holds it)")
+    return start, start + length
+
+
+def check_der(data, what):
+    """data is one DER element, and so is every element inside it, with
+    minimal lengths; universal types are constructed exactly when DER says."""
+    if element_end(data, 0, len(data), what)[1] != len(data):
+        raise Refused(f"{what} is not one DER element")
+    pending = [(0, len(data))]
+    while pending:
+        offset, end = pending.pop()
+        while offset < end:
+            tag = data[offset]
+            start, offset = element_end(data, offset, end, what)
+            constructed = bool(tag & 0x20)
+            if tag >> 6 == UNIVERSAL_CLASS and constructed != (tag & 0x1F in (SEQUENCE, SET)):
+                raise Refused(f"{what} is not DER (a universal type in the wrong form)")
+            if constructed:
+                pending.append((start, offset))
+            elif tag in ONE_FORM_TYPES and not minimal_value(tag, data[start:offset]):
+                raise Refused(f"{what} is not DER (an integer, boolean, bit string or object identifier"
+                              " not in its one form)")
+
+
+def minimal_value(tag, value):
+    """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
+    and zero; an INTEGER has no leading byte that only repeats its sign; an
+    OBJECT IDENTIFIER's last byte ends a subidentifier, and none starts with
+    a 0x80 that adds only a zero."""
+    if tag == OBJECT_IDENTIFIER:
+        starts = [index for index in range(len(value)) if index == 0 or value[index - 1] < 0x80]
+        return bool(value) and value[-1] < 0x80 and all(value[index] != 0x80 for index in starts)
+    if tag == BOOLEAN:
+        return value in (b"\x00", b"\xff")
+    if tag == BIT_STRING:
+        unused = value[0] if value else 8
+        return unused == 0 or unused < 8 and len(value) > 1 and value[-1] & ((1 << unused) - 1) == 0
+    if len(value) < 2:
+        return len(value) == 1
+    return not (value[0] == 0x00 and value[1] < 0x80 or value[0] == 0xFF and value[1] >= 0x80)
 
 
 def fingerprint(certificate):
@@ -110,21 +177,36 @@ def certificate_blocks(data):
 
 
 def load_certificate(der):
-    certificate = x509.Certificate.load(der, strict=True)
-    certificate.native  # parses every field now, so that a bad one fails here
+    try:
+        certificate = x509.Certificate.load(der, strict=True)
+        certificate.native  # parses every field now, so that a bad one fails here
+    except Exception as error:  # the parser fails in many ways on what it does not know
+        raise ValueError("not a certificate that can be read") from error
     return certificate
 
 
-def public_key(certificate, what):
-    """The certificate's key, if it is one that is judged here and strong enough."""
+def check_one_form(spec, der, what):
+    """der, parsed as spec and encoded again, is the same bytes: DER has
+    one form, in which no DEFAULT value is written out."""
+    try:
+        same = spec.load(der, strict=True).dump(force=True) == der
+    except (ValueError, TypeError, KeyError) as error:
+        raise Refused(f"{what} cannot be parsed: {printable(str(error))}") from error
+    if not same:
+        raise Refused(f"{what} is not DER (a value not in its one form, or a default written out)")
+
+
+def public_key(certificate, what, strong=True):
+    """The certificate's key, if it is one that is judged here and (when
+    strong) strong enough."""
     info = certificate.public_key
     try:
         kind = info.algorithm
-        if kind == "rsa" and not MIN_RSA_BITS <= info.bit_size <= MAX_RSA_BITS:
+        if kind == "rsa" and not (MIN_RSA_BITS if strong else 1) <= info.bit_size <= MAX_RSA_BITS:
             raise Refused(f"{what}: its RSA key has {info.bit_size} bits, not {MIN_RSA_BITS} to {MAX_RSA_BITS}")
         if kind == "ec" and not isinstance(info["algorithm"]["parameters"], keys.ECDomainParameters):
             raise Refused(f"{what}: its EC key names no curve")
-        if kind == "ec" and info.curve[1] not in CURVES:
+        if kind == "ec" and strong and info.curve[1] not in CURVES:
             raise Refused(f"{what}: its key is on the curve {info.curve[1]}, which is not judged here")
         if kind not in ("rsa", "ec"):
             raise Refused(f"{what}: its {kind} key is not judged here")
@@ -141,17 +223,18 @@ def signature_kind(algorithm, what):
     return SIGNATURE_ALGORITHMS[oid]
 
 
-def verify_signature(key_certificate, algorithm, value, message, digest, what):
+def verify_signature(key_certificate, algorithm, value, message, digest, what, strong=True):
     """value signs message with key_certificate's key, by algorithm, whose
     parameters and digest (if it names one) must fit. digest is the digest
-    that a SignerInfo names, or None for a certificate's own signature."""
+    that a SignerInfo names, or None for a certificate's own signature;
+    strong as public_key takes it."""
     kind, named = signature_kind(algorithm, what)
     parameters = algorithm["parameters"].dump()
     if parameters not in ((b"", DER_NULL) if kind == "rsa" else (b"",)):
         raise Refused(f"{what}: its signature algorithm has parameters that it must not have")
     if named is None and digest is None or named is not None and digest not in (None, named):
         raise Refused(f"{what}: its signature algorithm does not agree with its digest")
-    key = public_key(key_certificate, what)
+    key = public_key(key_certificate, what, strong)
     if kind != key_certificate.public_key.algorithm:
         raise Refused(f"{what}: its signature algorithm does not fit its key")
     hash_algorithm = DIGESTS[named or digest]()
@@ -164,7 +247,7 @@ def verify_signature(key_certificate, algorithm, value, message, digest, what):
         raise Refused(f"{what}: its signature does not verify") from error
 
 
-def check_issued(certificate, issuer, what):
+def check_issued(certificate, issuer, what, strong=True):
     """issuer's key made certificate's signature, over the same algorithm that it names inside."""
     what = naming(what, certificate)
     algorithm = certificate["signature_algorithm"]
@@ -173,7 +256,7 @@ def check_issued(certificate, issuer, what):
     if certificate["signature_value"].contents[:1] != b"\x00":
         raise Refused(f"{what}: a certificate's signature is not whole bytes")
     verify_signature(issuer, algorithm, certificate["signature_value"].native,
-                     certificate["tbs_certificate"].dump(), None, what)
+                     certificate["tbs_certificate"].dump(), None, what, strong)
 
 
 def is_self_issued(certificate):
@@ -192,33 +275,52 @@ def may_have_issued(issuer, certificate):
     return named and (wanted is None or found is None or wanted == found)
 
 
-def made_signature(issuer, certificate, what):
+def verifies(issuer, certificate, what, strong=True):
+    """issuer bears certificate's issuer name and key identifier, and its key made certificate's signature."""
+    return may_have_issued(issuer, certificate) and made_signature(issuer, certificate, what, strong)
+
+
+def made_signature(issuer, certificate, what, strong=True):
     try:
-        check_issued(certificate, issuer, what)
+        check_issued(certificate, issuer, what, strong)
         return True
     except Refused:
         return False
 
 
-def named_issuer(certificate, candidates, what):
-    """The one candidate that bears certificate's issuer name and key
-    identifier; None if none does. Of several (a CA named twice, renewed with
-    a new key), the one whose key made the signature."""
-    named = [issuer for issuer in distinct(candidates) if may_have_issued(issuer, certificate)]
-    if len(named) > 1:
-        # None verifying: the first one's check says why.
-        named = [issuer for issuer in named if made_signature(issuer, certificate, what)] or named[:1]
-    if len(named) > 1:
+def named_issuers(certificate, carried, anchors):
+    """The certificates at hand, certificate itself first, that bear its issuer's name and key identifier."""
+    return [issuer for issuer in distinct([certificate, *anchors, *carried]) if may_have_issued(issuer, certificate)]
+
+
+def issuer_on_path(certificate, carried, anchors, what):
+    """certificate's issuer: of the carried certificates and anchors that bear
+    its issuer's name and key identifier, one whose key made its signature,
+    an anchor before any other, then certificate itself (a self-signed top);
+    None if none is named. When some are named but none verifies, the first
+    one's check says why."""
+    named = named_issuers(certificate, carried, anchors)
+    verifying = [issuer for issuer in named if verifies(issuer, certificate, what)]
+    if named and not verifying:
+        check_issued(certificate, named[0], what)
+    trusted = {anchor.dump() for anchor in anchors}
+    preferred = [issuer for issuer in verifying if issuer.dump() in trusted]
+    preferred += [issuer for issuer in verifying if issuer.dump() == certificate.dump()]
+    if preferred:
+        return preferred[0]
+    if len(verifying) > 1:
         raise Refused(f"{what}: its chain is not one path from its signer upward")
-    return named[0] if named else None
+    return verifying[0] if verifying else None
 
 
-def issuer_of(certificate, candidates, what):
-    """As named_issuer, its signature on certificate verified."""
-    issuer = named_issuer(certificate, candidates, what)
-    if issuer is not None:
-        check_issued(certificate, issuer, what)
-    return issuer
+def check_extension_values(certificate, what):
+    """Each extension's value is DER, and the ones that are read here are in
+    their one form, so that no byte of them goes unjudged."""
+    for extension in certificate["tbs_certificate"]["extensions"] or []:
+        value, name = extension["extn_value"], extension["extn_id"].native
+        check_der(value.contents, f"{what}: its extension {name}")
+        if name in READ_EXTENSIONS:
+            check_one_form(type(value.parsed), value.contents, f"{what}: its extension {name}")
 
 
 def repeated_extensions(certificate):
@@ -284,28 +386,57 @@ def check_authority(certificate, below, usage, what):
 
 
 def chain_of(leaf, carried, anchors, what):
-    """The chain from leaf upward, each link verified by the one above it up
-    to the first certificate that the user trusts; above that, only linked
-    by name, as nothing there is judged. Every carried certificate must be on it."""
+    """The chain from leaf upward, each link verified by the one above it, up
+    to the first anchor or a self-signed certificate; above an anchor, the
+    carried certificates that go on issuing it, whose strength nothing judges.
+    Every carried certificate must be on the path: on the chain, or another
+    form of the issuer of a link of it (its key verifies that link too)."""
     if len(carried) != len(distinct(carried)):
         raise Refused(f"{what} carries a certificate twice")
     chain = [leaf]
-    while not is_self_issued(chain[-1]):
-        if first_trusted(chain, anchors) is not None:
-            issuer = named_issuer(chain[-1], carried, what)
-        else:
-            issuer = issuer_of(chain[-1], carried, what) or issuer_of(chain[-1], anchors, what)
-        if issuer is None:
-            break  # issued by someone unknown here
+    while first_trusted(chain, anchors) is None:
+        issuer = issuer_on_path(chain[-1], carried, anchors, what)
+        if issuer is None or issuer.dump() == chain[-1].dump():
+            return checked_carried(chain, carried, anchors, what)  # issued by someone unknown here, or self-signed
         if issuer.dump() in {link.dump() for link in chain}:
             raise Refused(f"{what}: its chain is not one path from its signer upward")
         chain.append(issuer)
-    else:
-        if first_trusted(chain, anchors) is None:
-            check_issued(chain[-1], chain[-1], what)
-    if any(c.dump() not in {link.dump() for link in chain} for c in carried):
-        raise Refused(f"{what} carries certificates that no chain of it uses")
+    while not verifies(chain[-1], chain[-1], what, strong=False):  # a self-signed top ends it
+        above = [issuer for issuer in distinct(carried) if issuer.dump() not in {link.dump() for link in chain}
+                 and verifies(issuer, chain[-1], what, strong=False)]
+        if not above:
+            break
+        chain.append(above[0])
+    return checked_carried(chain, carried, anchors, what)
+
+
+def checked_carried(chain, carried, anchors, what):
+    """chain, if every carried certificate is on its path: on it, or another
+    form of an issuer on it whose own signature verifies where its issuer
+    is at hand (by its own key, if it names itself), so that no copy of a
+    certificate on the path is changed unseen."""
+    on_chain = {link.dump() for link in chain}
+    for certificate in carried:
+        if certificate.dump() not in on_chain and not (
+                any(verifies(certificate, link, what, strong=False) for link in chain)
+                and signed_as_named(certificate, carried, anchors, what)):
+            raise Refused(f"{what} carries certificates that no chain of it uses")
     return chain
+
+
+def signed_as_named(certificate, carried, anchors, what):
+    """certificate's signature verifies by one key at hand that may have
+    made it, or none is at hand: an issuer that bears its issuer name, or
+    the key identifier that it names for its issuer. One that names none
+    has only its own key to be signed by, as only a self-signed certificate
+    may leave its issuer's key identifier out (RFC 5280)."""
+    wanted = certificate.authority_key_identifier
+    keys = named_issuers(certificate, carried, anchors)
+    if wanted is None:
+        keys.append(certificate)
+    else:
+        keys += [issuer for issuer in distinct([*anchors, *carried]) if issuer.key_identifier == wanted]
+    return not keys or any(made_signature(issuer, certificate, what, strong=False) for issuer in keys)
 
 
 def first_trusted(chain, anchors):
@@ -348,16 +479,17 @@ def trust_problems(leaf, carried, anchors, usage, at, what):
     """Why the chain of leaf, judged by the rules of usage at the time at,
     does not make it trusted here; empty if it does. Raises Refused when
     the chain breaks a rule, whom to trust aside."""
-    chain = chain_of(leaf, carried, anchors, what)
+    whole = chain_of(leaf, carried, anchors, what)
+    for certificate in distinct(whole + carried):
+        check_extension_values(certificate, naming(what, certificate))
+    # Above the first trusted certificate nothing counts: it is trusted for itself.
+    chain = judged_part(whole, anchors)
     for certificate in chain:
         check_extensions(certificate, naming(what, certificate))
         public_key(certificate, naming(what, certificate))
     check_end_entity(leaf, usage, naming(what, leaf))
-    cas = chain[1:]
-    for below, certificate in enumerate(cas):
+    for below, certificate in enumerate(chain[1:]):
         check_authority(certificate, below, usage, naming(what, certificate))
-    # Above the first trusted certificate, neither validity nor signatures count.
-    chain = judged_part(chain, anchors)
     for certificate in chain:
         # The top's own signature too, though its issuer is unknown: no
         # trusted certificate is one that MD5 or SHA-1 signed.
