@@ -185,11 +185,11 @@ def load_certificate(der):
     return certificate
 
 
-def check_one_form(spec, der, what):
-    """der, parsed as spec and encoded again, is the same bytes: DER has
+def check_one_form(structure, der, what):
+    """der, parsed as structure and encoded again, is the same bytes: DER has
     one form, in which no DEFAULT value is written out."""
     try:
-        same = spec.load(der, strict=True).dump(force=True) == der
+        same = structure.load(der, strict=True).dump(force=True) == der
     except (ValueError, TypeError, KeyError) as error:
         raise Refused(f"{what} cannot be parsed: {printable(str(error))}") from error
     if not same:
