@@ -3,8 +3,9 @@
 
 namespace {
 
-constexpr int MSGBOX_TEXT_ID = 0xFFFF;         // the box's static text control
-constexpr int ICON_PAINT_ATTEMPTS = 100;       // 5 s: a box just brought to the top may not have painted yet
+constexpr int MSGBOX_TEXT_ID = 0xFFFF;    // the box's static text control
+constexpr int ICON_PAINT_ATTEMPTS = 400;  // 20 s: a box just brought to the top may not have painted yet,
+                                          // and a loaded machine paints late
 constexpr double ERROR_ICON_RED_SHARE = 0.25;  // the red disc fills well over half of the icon
 
 std::string ClassNameOf(HWND window) {
