@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "notice/guarded_notice.h"
+
 namespace {
 
 // Stands for the built-in text or caption in the tables below.
@@ -104,30 +106,6 @@ TEST(BuildNotice, EmptyPartsTakeTheirDefaults) {
     ExpectRows(rows);
 }
 
-TEST(BuildNotice, DefaultsAreTheBuiltInNoticeByteForByte) {
-    EXPECT_EQ(std::strlen(DEFAULT_NOTICE_CAPTION), 43u);
-    EXPECT_STREQ(DEFAULT_NOTICE_CAPTION, "MSSQL$QUORVININSTANCE Folder Already Exists");
-
-    const std::string lines[] = {
-        "1. Uninstall: SQL Express 2008-QuorvinInstance",
-        "2. Uninstall: Microsoft SQL Server 2005 Backward Compatibility",
-        "3. Uninstall: Microsoft SQL Server 2008 (Choose QuorvinInstance)",
-        "4. Delete Folder:",
-        R"(         \Program Files\Quorvin Systems\MSSQL$QUORVININSTANCE)",
-        "5. Rerun Install Package",
-    };
-    std::string joined;
-    for (const std::string& line : lines) {
-        joined += (joined.empty() ? "" : "\r\n") + line;
-    }
-    EXPECT_EQ(joined.size(), 284u);
-    EXPECT_EQ(std::string(DEFAULT_NOTICE_TEXT), joined);
-
-    NOTICE notice = {};
-    BuildNotice("", &notice);
-    EXPECT_EQ(std::string(notice.szText), joined);
-}
-
 // Overlong parts keep their first bytes; the scan still finds the caption.
 TEST(BuildNotice, KeepsEachPartWithinItsBuffer) {
     const std::string t1023(1023, 't');
@@ -147,20 +125,8 @@ TEST(BuildNotice, KeepsEachPartWithinItsBuffer) {
     ExpectRows(rows);
 }
 
-constexpr unsigned char GUARD = 0xA5;
-
-template <std::size_t N>
-bool IsUntouched(const unsigned char (&guard)[N]) {
-    return std::all_of(guard, guard + N, [](unsigned char b) { return b == GUARD; });
-}
-
 // Random tails up to 40 KiB with every byte but zero never break the buffers.
 TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
-    struct GUARDED {
-        unsigned char before[64];
-        NOTICE notice;
-        unsigned char after[64];
-    };
     std::mt19937 random(20261208);
     std::uniform_int_distribution<int> anyByte(1, 255);
     std::uniform_int_distribution<int> pick(0, 7);
@@ -172,8 +138,8 @@ TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
             const int p = pick(random);
             b = p == 0 ? ',' : p == 1 ? '\\' : static_cast<char>(anyByte(random));
         }
-        GUARDED guarded = {};
-        std::memset(&guarded, GUARD, sizeof guarded);
+        GUARDED_NOTICE guarded = {};
+        FillWithGuard(&guarded);
         BuildNotice(tail.c_str(), &guarded.notice);
 
         SCOPED_TRACE("round " + std::to_string(round) + ", tail length " + std::to_string(tail.size()));
@@ -183,8 +149,7 @@ TEST(BuildNoticeProperty, AnyTailLeavesBothPartsTerminatedAndNonEmpty) {
         ASSERT_LT(cchText, NOTICE_TEXT_SIZE);
         ASSERT_GT(cchCaption, 0u);
         ASSERT_LT(cchCaption, NOTICE_CAPTION_SIZE);
-        ASSERT_TRUE(IsUntouched(guarded.before));
-        ASSERT_TRUE(IsUntouched(guarded.after));
+        ASSERT_TRUE(GuardsAreUntouched(guarded));
     }
 }
 
