@@ -9,25 +9,11 @@ else()
 endif()
 include(GoogleTest)
 
-# Windows programs that need no display share a Wine prefix of their own: a
-# Wine server started without a display cannot show windows later on.
-set(NOTICE_HEADLESS_PREFIX ${CMAKE_BINARY_DIR}/wine/headless)
-
-# scripts/wine ends with this status where no 32-bit program can run at all.
-set(NOTICE_NO_WINE_STATUS 77)
-
-# Runs a program's tests in a headless Wine prefix when cross-compiling.
-function(notice_add_headless_test name)
-  add_test(NAME ${name} COMMAND ${ARGN})
-  set_tests_properties(${name} PROPERTIES
-    SKIP_RETURN_CODE ${NOTICE_NO_WINE_STATUS}
-    ENVIRONMENT "NOTICE_WINE_PREFIX=${NOTICE_HEADLESS_PREFIX}"
-    ENVIRONMENT_MODIFICATION "DISPLAY=unset:;NOTICE_DESKTOP=unset:")
-endfunction()
-
+# Registers a unit test program's tests: each case on the host, the whole
+# program as one test under Wine, since listing its cases would need Wine at
+# configure time.
 function(notice_add_unit_tests target)
   if(CMAKE_CROSSCOMPILING)
-    # One test a program: listing its cases would need Wine at configure time.
     notice_add_headless_test(${target} ${target})
     set_tests_properties(${target} PROPERTIES LABELS unit)
   else()

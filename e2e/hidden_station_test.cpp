@@ -46,9 +46,9 @@ class HiddenDesktop {
 TEST(HiddenWindowStation, EndsAtOnceWithStatusZero) {
     const HiddenDesktop hidden;
     ASSERT_TRUE(hidden.Made()) << "cannot make a hidden desktop, error " << GetLastError();
-    NoticeProcess process(NoticeProgramPath(), "notice.exe Nobody,Sees", HiddenDesktop::NAME);
+    ProgramRun process(NoticeProgramPath(), "notice.exe Nobody,Sees", HiddenDesktop::NAME);
     ASSERT_TRUE(process.Started()) << "error " << GetLastError();
-    EXPECT_EQ(process.WaitForBox(UNSEEN_EXIT_TIMEOUT_MS), nullptr) << "a box appeared on the visible desktop";
+    EXPECT_EQ(WaitForBox(process, UNSEEN_EXIT_TIMEOUT_MS), nullptr) << "a box appeared on the visible desktop";
     DWORD exitCode = 1;
     ASSERT_TRUE(process.WaitForExit(0, &exitCode)) << "waited for a box nobody can see";
     EXPECT_EQ(exitCode, 0u);

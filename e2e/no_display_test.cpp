@@ -7,7 +7,7 @@
 namespace {
 
 TEST(NoDisplay, EndsPromptlyWithStatusZero) {
-    NoticeProcess process(NoticeProgramPath(), "notice.exe Cannot,Show");
+    ProgramRun process(NoticeProgramPath(), "notice.exe Cannot,Show");
     ASSERT_TRUE(process.Started());
     DWORD exitCode = 1;
     ASSERT_TRUE(process.WaitForExit(EXIT_TIMEOUT_MS, &exitCode)) << "waited for a box nobody can see";

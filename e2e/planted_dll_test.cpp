@@ -14,9 +14,9 @@ bool LoadsPlantedDll(const char* program) {
     const std::string folder = ProgramFolder() + "planted\\";
     const std::string marker = folder + "planted-dll-loaded";
     DeleteFileA(marker.c_str());
-    const NoticeProcess process(folder + program, std::string(program) + " Planted,DLL");
+    const ProgramRun process(folder + program, std::string(program) + " Planted,DLL");
     EXPECT_TRUE(process.Started()) << program << ": cannot start, error " << GetLastError();
-    const HWND box = process.WaitForBox(BOX_TIMEOUT_MS);
+    const HWND box = WaitForBox(process, BOX_TIMEOUT_MS);
     EXPECT_NE(box, nullptr) << program << ": no box appeared";
     if (box != nullptr) {
         DismissBox(box, Dismissal::OkButton);

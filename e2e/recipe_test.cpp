@@ -5,7 +5,6 @@
 // must pass and the caller end with status 0.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -20,75 +19,77 @@ struct Caller {
     const char* name;
     const char* folder;  // under examples\ beside this program
     const char* file;    // the recipe in it
-    const char* script;  // if set, the test writes it as the file first: a recipe of a README line
-    const char* run;     // the command line that runs the recipe
+    // If set, the test first writes the recipe as a batch file of these
+    // lines, as the README gives them, between the lines that every batch
+    // file has.
+    const char* batchLines = nullptr;
+    const char* run;  // the command line that runs the recipe
     const char* text;
     const char* caption;
-    const char* repair;   // if set, repairs what the run did: it must not show the notice again
-    const char* removal;  // if set, undoes the run: run before and after
+    const char* repair = nullptr;   // if set, repairs what the run did: it must not show the notice again
+    const char* removal = nullptr;  // if set, undoes the run: run before and after
 };
 
-// In code page 1252; what the recipe gives as "café Ω ✓" ends the text.
-#define NSIS_TEXT "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log"
 // The programs that start notice.exe themselves; they sit, with it, in a
 // folder whose name has a blank.
 const char RUNTIME_TEXT[] = "Setup needs 20 MB more, free it on C:\\Temp.\nSee setup.log";
 const char BATCH[] = "Notice Example Batch";
-// A batch file of one README line, between the lines that every batch file has.
-#define BATCH_FILE(line) "@echo off\r\n" line "\r\nexit /b %errorlevel%\r\n"
 
 const Caller CALLERS[] = {
-    {"NsisAnsi", "nsis-ansi", "notice-setup.exe", nullptr, "{recipe} /S", NSIS_TEXT " (caf\xE9 ? ?)",
-     "Notice Example Setup", nullptr, nullptr},
-    {"NsisUnicode", "nsis-unicode", "notice-setup.exe", nullptr, "{recipe} /S", NSIS_TEXT " (caf\xE9 O ?)",
-     "Notice Example Setup", nullptr, nullptr},
-    {"Msi", "msi", "notice.msi", nullptr, "msiexec /i {recipe} /qn",
-     "Notice Example needs [20 MB] more, free it on C:\\Temp.\nSee setup.log", "Notice Example Setup",
-     "msiexec /i {recipe} REINSTALL=ALL REINSTALLMODE=omus /qn", "msiexec /x {recipe} /qn"},
-    {"InnoSetup", "inno", "notice-setup.exe", nullptr,
-     "{recipe} /VERYSILENT /SUPPRESSMSGBOXES \"/DIR={folder}installed\"",
-     "Setup needs {20 MB} more.\nFree it on C:\\Temp, then retry.", "Notice Example Setup", nullptr,
-     "\"{folder}installed\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES"},
-    {"Batch", "batch", "notice.cmd", nullptr, "cmd.exe /c {recipe}",
-     "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log", BATCH, nullptr, nullptr},
+    // In code page 1252; what the recipe gives as "café Ω ✓" ends the text.
+    {.name = "NsisAnsi", .folder = "nsis-ansi", .file = "notice-setup.exe", .run = "{recipe} /S",
+     .text = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log (caf\xE9 ? ?)",
+     .caption = "Notice Example Setup"},
+    {.name = "NsisUnicode", .folder = "nsis-unicode", .file = "notice-setup.exe", .run = "{recipe} /S",
+     .text = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log (caf\xE9 O ?)",
+     .caption = "Notice Example Setup"},
+    {.name = "Msi", .folder = "msi", .file = "notice.msi", .run = "msiexec /i {recipe} /qn",
+     .text = "Notice Example needs [20 MB] more, free it on C:\\Temp.\nSee setup.log",
+     .caption = "Notice Example Setup",
+     .repair = "msiexec /i {recipe} REINSTALL=ALL REINSTALLMODE=omus /qn",
+     .removal = "msiexec /x {recipe} /qn"},
+    {.name = "InnoSetup", .folder = "inno", .file = "notice-setup.exe",
+     .run = "{recipe} /VERYSILENT /SUPPRESSMSGBOXES \"/DIR={folder}installed\"",
+     .text = "Setup needs {20 MB} more.\nFree it on C:\\Temp, then retry.", .caption = "Notice Example Setup",
+     .removal = "\"{folder}installed\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES"},
+    {.name = "Batch", .folder = "batch", .file = "notice.cmd", .run = "cmd.exe /c {recipe}",
+     .text = "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log", .caption = BATCH},
     // A batch file waits for a GUI program without start, too.
-    {"BatchPlainCall", "batch", "plain-call.cmd",
-     BATCH_FILE("\"%~dp0notice.exe\" Cannot continue\\nSee setup.log,Notice Example Batch"),
-     "cmd.exe /c {recipe}", "Cannot continue\nSee setup.log", BATCH, nullptr, nullptr},
-    {"BatchCarets", "batch", "carets.cmd",
-     BATCH_FILE("\"%~dp0notice.exe\" a ^| b ^< c ^> d ^^ e,Notice Example Batch"), "cmd.exe /c {recipe}",
-     "a | b < c > d ^ e", BATCH, nullptr, nullptr},
+    {.name = "BatchPlainCall", .folder = "batch", .file = "plain-call.cmd",
+     .batchLines = "\"%~dp0notice.exe\" Cannot continue\\nSee setup.log,Notice Example Batch",
+     .run = "cmd.exe /c {recipe}", .text = "Cannot continue\nSee setup.log", .caption = BATCH},
+    {.name = "BatchCarets", .folder = "batch", .file = "carets.cmd",
+     .batchLines = "\"%~dp0notice.exe\" a ^| b ^< c ^> d ^^ e,Notice Example Batch",
+     .run = "cmd.exe /c {recipe}", .text = "a | b < c > d ^ e", .caption = BATCH},
     // The first bare comma ends the text, and the rest lands in the caption.
-    {"BatchBareComma", "batch", "bare-comma.cmd",
-     BATCH_FILE("\"%~dp0notice.exe\" Disk 95%% full, free space in C:"), "cmd.exe /c {recipe}",
-     "Disk 95% full", " free space in C:", nullptr, nullptr},
+    {.name = "BatchBareComma", .folder = "batch", .file = "bare-comma.cmd",
+     .batchLines = "\"%~dp0notice.exe\" Disk 95%% full, free space in C:", .run = "cmd.exe /c {recipe}",
+     .text = "Disk 95% full", .caption = " free space in C:"},
     // start rebuilds the command line; the plain call keeps every blank and tab.
-    {"BatchStartSqueezesBlanks", "batch", "start-blanks.cmd",
-     BATCH_FILE("start \"\" /wait \"%~dp0notice.exe\" a  b   c\t\td,Notice Example Batch"),
-     "cmd.exe /c {recipe}", "a b c d", BATCH, nullptr, nullptr},
+    {.name = "BatchStartSqueezesBlanks", .folder = "batch", .file = "start-blanks.cmd",
+     .batchLines = "start \"\" /wait \"%~dp0notice.exe\" a  b   c\t\td,Notice Example Batch",
+     .run = "cmd.exe /c {recipe}", .text = "a b c d", .caption = BATCH},
     // Under delayed expansion a ! pairs with the next one, and Wine's cmd.exe
     // takes no escape for it: the call goes where delayed expansion is off.
-    {"BatchDelayedExpansion", "batch", "delayed-expansion.cmd",
-     BATCH_FILE("setlocal EnableDelayedExpansion\r\nsetlocal DisableDelayedExpansion\r\n"
-                "\"%~dp0notice.exe\" Hello! World! 100%% done,Notice Example Batch\r\nendlocal"),
-     "cmd.exe /c {recipe}", "Hello! World! 100% done", BATCH, nullptr, nullptr},
+    {.name = "BatchDelayedExpansion", .folder = "batch", .file = "delayed-expansion.cmd",
+     .batchLines = "setlocal EnableDelayedExpansion\r\nsetlocal DisableDelayedExpansion\r\n"
+                   "\"%~dp0notice.exe\" Hello! World! 100%% done,Notice Example Batch\r\nendlocal",
+     .run = "cmd.exe /c {recipe}", .text = "Hello! World! 100% done", .caption = BATCH},
     // At cmd.exe /c a lone % pairs with the next one, and a variable's
     // backslashes are read as escapes.
-    {"BatchCmdLonePercent", "batch", "notice.exe", nullptr,
-     "cmd.exe /c \"{folder}notice.exe\" 100% done %windir%,Notice Example Batch", "100% done %windir%", BATCH,
-     nullptr, nullptr},
-    {"BatchCmdPathVariable", "batch", "notice.exe", nullptr,
-     "cmd.exe /c \"{folder}notice.exe\" %windir%,Notice Example Batch", "C:windows", BATCH, nullptr, nullptr},
-    {"Go", "go caller", "notice-caller.exe", nullptr, "{recipe}", RUNTIME_TEXT, "Notice Example Go", nullptr,
-     nullptr},
-    {"Rust", "rust caller", "notice-caller.exe", nullptr, "{recipe}", RUNTIME_TEXT, "Notice Example Rust",
-     nullptr, nullptr},
-    {"NodeJs", "node caller", "notice.js", nullptr, "\"{folder}node.exe\" {recipe}", RUNTIME_TEXT,
-     "Notice Example Node.js", nullptr, nullptr},
+    {.name = "BatchCmdLonePercent", .folder = "batch", .file = "notice.exe",
+     .run = "cmd.exe /c \"{folder}notice.exe\" 100% done %windir%,Notice Example Batch",
+     .text = "100% done %windir%", .caption = BATCH},
+    {.name = "BatchCmdPathVariable", .folder = "batch", .file = "notice.exe",
+     .run = "cmd.exe /c \"{folder}notice.exe\" %windir%,Notice Example Batch", .text = "C:windows",
+     .caption = BATCH},
+    {.name = "Go", .folder = "go caller", .file = "notice-caller.exe", .run = "{recipe}", .text = RUNTIME_TEXT,
+     .caption = "Notice Example Go"},
+    {.name = "Rust", .folder = "rust caller", .file = "notice-caller.exe", .run = "{recipe}",
+     .text = RUNTIME_TEXT, .caption = "Notice Example Rust"},
+    {.name = "NodeJs", .folder = "node caller", .file = "notice.js", .run = "\"{folder}node.exe\" {recipe}",
+     .text = RUNTIME_TEXT, .caption = "Notice Example Node.js"},
 };
-
-// How long a caller that does not wait would take to end on its own.
-constexpr DWORD CALLER_END_MS = 1000;
 
 std::string FolderOf(const Caller& caller) {
     return ProgramFolder() + "examples\\" + caller.folder + "\\";
@@ -111,7 +112,7 @@ std::string CommandLine(const Caller& caller, const char* pattern) {
 // Runs a caller to its end and returns its status; a notice.exe that it
 // starts would wait for a click, and so fails the run.
 DWORD RunToEnd(const std::string& commandLine) {
-    const NoticeProcess caller("", commandLine);
+    const ProgramRun caller("", commandLine);
     EXPECT_TRUE(caller.Started()) << commandLine << ": cannot start, error " << GetLastError();
     EXPECT_EQ(caller.WaitForNoticeStarted(CALLER_TIMEOUT_MS), nullptr)
         << commandLine << ": showed the notice";
@@ -122,15 +123,14 @@ DWORD RunToEnd(const std::string& commandLine) {
 
 // What a run that failed before may have left behind: undone if it can be.
 void UndoLeftovers(const std::string& removal) {
-    const NoticeProcess undo("", removal);
+    const ProgramRun undo("", removal);
     DWORD exitCode = 1;
     undo.WaitForExit(CALLER_TIMEOUT_MS, &exitCode);
 }
 
-void WriteScript(const Caller& caller) {
-    std::ofstream file(FolderOf(caller) + caller.file, std::ios::binary);
-    file << caller.script;
-    ASSERT_TRUE(file.good()) << "cannot write " << caller.file;
+void WriteBatchFile(const Caller& caller) {
+    const std::string script = std::string("@echo off\r\n") + caller.batchLines + "\r\nexit /b %errorlevel%\r\n";
+    ASSERT_TRUE(WriteWholeFile(FolderOf(caller) + caller.file, script)) << "cannot write " << caller.file;
 }
 
 class RecipeTest : public testing::TestWithParam<Caller> {};
@@ -139,24 +139,14 @@ TEST_P(RecipeTest, ShowsTheNoticeAndEndsWithStatusZero) {
     const Caller& recipe = GetParam();
     const std::string commandLine = CommandLine(recipe, recipe.run);
     SCOPED_TRACE(commandLine);
-    if (recipe.script != nullptr) {
-        WriteScript(recipe);
+    if (recipe.batchLines != nullptr) {
+        WriteBatchFile(recipe);
     }
     if (recipe.removal != nullptr) {
         UndoLeftovers(CommandLine(recipe, recipe.removal));
     }
-    const NoticeProcess caller("", commandLine);
-    ASSERT_TRUE(caller.Started()) << "cannot start the caller, error " << GetLastError();
-    const std::unique_ptr<NoticeProcess> notice = caller.WaitForNoticeStarted(CALLER_TIMEOUT_MS);
-    ASSERT_NE(notice, nullptr) << "the caller started no notice.exe";
-    const HWND box = notice->WaitForBox(BOX_TIMEOUT_MS);
-    ASSERT_NE(box, nullptr) << "no box appeared";
-    ExpectBoxMatches(box, {commandLine, recipe.text, recipe.caption});
-    DWORD exitCode = 1;
-    EXPECT_FALSE(caller.WaitForExit(CALLER_END_MS, &exitCode)) << "the caller did not wait for notice.exe";
-    EXPECT_TRUE(DismissBox(box, Dismissal::OkButton));
-    ASSERT_TRUE(caller.WaitForExit(CALLER_TIMEOUT_MS, &exitCode)) << "the caller is still running";
-    EXPECT_EQ(exitCode, 0u) << "the caller's check of notice.exe failed";
+    const ProgramRun caller("", commandLine);
+    ExpectCallerShowsBox(caller, {commandLine, recipe.text, recipe.caption});
     if (recipe.repair != nullptr) {
         EXPECT_EQ(RunToEnd(CommandLine(recipe, recipe.repair)), 0u) << "the repair failed";
     }

@@ -1,10 +1,11 @@
-// Win32 plumbing for driving notice.exe from outside: start it, find the one
-// that a caller started, wait for its end.
-#include "e2e/notice_process.h"
+// Win32 plumbing for following a program from outside: start it, find the
+// notice.exe that it started, wait for its end.
+#include "e2e/program_run.h"
 
 #include <tlhelp32.h>
 
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -71,7 +72,7 @@ std::string NoticeProgramPath() {
     return ProgramFolder() + "notice.exe";
 }
 
-NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& commandLine,
+ProgramRun::ProgramRun(const std::string& programPath, const std::string& commandLine,
                              const char* pszDesktop) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -87,18 +88,18 @@ NoticeProcess::NoticeProcess(const std::string& programPath, const std::string& 
     }
 }
 
-NoticeProcess::NoticeProcess(DWORD processId) {
+ProgramRun::ProgramRun(DWORD processId) {
     info_.hProcess =
         OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
     info_.dwProcessId = processId;
 }
 
-NoticeProcess::~NoticeProcess() {
+ProgramRun::~ProgramRun() {
     if (!Started()) {
         return;
     }
     // A case that failed must not leave its box behind.
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+    if (IsRunning()) {
         TerminateProcess(info_.hProcess, 1);
     }
     if (info_.hThread != nullptr) {
@@ -107,20 +108,24 @@ NoticeProcess::~NoticeProcess() {
     CloseHandle(info_.hProcess);
 }
 
-bool NoticeProcess::WaitForExit(DWORD timeoutMs, DWORD* pExitCode) const {
+bool ProgramRun::IsRunning() const {
+    return Started() && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool ProgramRun::WaitForExit(DWORD timeoutMs, DWORD* pExitCode) const {
     return Started() && WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0 &&
            GetExitCodeProcess(info_.hProcess, pExitCode);
 }
 
-std::unique_ptr<NoticeProcess> NoticeProcess::WaitForNoticeStarted(DWORD timeoutMs) const {
+std::unique_ptr<ProgramRun> ProgramRun::WaitForNoticeStarted(DWORD timeoutMs) const {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (Started() && GetTickCount64() < deadline) {
         const DWORD noticeId = FindNoticeStartedBy(info_.dwProcessId);
         if (noticeId != 0) {
-            std::unique_ptr<NoticeProcess> notice(new NoticeProcess(noticeId));
+            std::unique_ptr<ProgramRun> notice(new ProgramRun(noticeId));
             return notice->Started() ? std::move(notice) : nullptr;
         }
-        if (WaitForSingleObject(info_.hProcess, NOTICE_POLL_INTERVAL_MS) != WAIT_TIMEOUT) {
+        if (WaitForSingleObject(info_.hProcess, POLL_INTERVAL_MS) != WAIT_TIMEOUT) {
             return nullptr;
         }
     }

@@ -12,12 +12,9 @@
 #include <iterator>
 #include <string>
 
-#include "e2e/notice_process.h"
+#include "e2e/box_reading.h"
 
 namespace {
-
-constexpr DWORD BOX_TIMEOUT_MS = 30000;
-constexpr DWORD EXIT_TIMEOUT_MS = 30000;
 
 bool ReadWholeFile(const char* path, std::string* pContents) {
     std::ifstream file(path, std::ios::binary);
@@ -26,8 +23,8 @@ bool ReadWholeFile(const char* path, std::string* pContents) {
 }
 
 // Shows where the box is, then waits for the caller's go-ahead before pressing OK.
-bool PressOkWhenTold(const NoticeProcess& process) {
-    const HWND box = process.WaitForBox(BOX_TIMEOUT_MS);
+bool PressOkWhenTold(const ProgramRun& process) {
+    const HWND box = WaitForBox(process, BOX_TIMEOUT_MS);
     if (box == nullptr) {
         std::puts("no box appeared");
         return false;
@@ -56,7 +53,7 @@ int main(int argc, char** argv) {
     }
     const std::string program = NoticeProgramPath();
     const std::string commandLine = "\"" + program + "\"" + (tail.empty() ? "" : " " + tail);
-    NoticeProcess process(program, commandLine);
+    ProgramRun process(program, commandLine);
     if (!process.Started()) {
         std::fprintf(stderr, "cannot start %s\n", program.c_str());
         return 1;
