@@ -53,6 +53,12 @@ TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
     });
 }
 
+// The signature that a release carries, attached to the program, changes
+// nothing of what it does.
+TEST(NoticeBox, ShowsTheSameBoxWhenSigned) {
+    RunRows({{"notice.exe Signed,Release", "Signed", "Release"}}, ProgramFolder() + "signed\\notice.exe");
+}
+
 // The quote after 0x81 belongs to a double-byte character exactly when the
 // system says 0x81 is a lead byte; the program must follow the system. Each
 // code page's cases run only where the test run's flag vouches for it.

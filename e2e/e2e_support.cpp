@@ -44,8 +44,7 @@ void ExpectBoxMatches(HWND box, const BoxRow& row) {
 
 // Every row is started first: a process that showed a window takes a while to
 // end, so the rows overlap instead of waiting on one another.
-void RunRows(const std::vector<BoxRow>& rows) {
-    const std::string program = NoticeProgramPath();
+void RunRows(const std::vector<BoxRow>& rows, const std::string& program) {
     std::vector<std::unique_ptr<ProgramRun>> processes;
     processes.reserve(rows.size());
     for (const BoxRow& row : rows) {

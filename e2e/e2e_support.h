@@ -25,9 +25,9 @@ std::string Describe(const BoxRow& row);
 // icon, with no owner and not topmost.
 void ExpectBoxMatches(HWND box, const BoxRow& row);
 
-// Starts notice.exe for every row at once, then checks and dismisses each
-// box in turn and expects every process to end with status 0.
-void RunRows(const std::vector<BoxRow>& rows);
+// Starts the program (notice.exe) for every row at once, then checks and
+// dismisses each box in turn and expects every process to end with status 0.
+void RunRows(const std::vector<BoxRow>& rows, const std::string& program = NoticeProgramPath());
 
 // The notice.exe that a caller starts shows the row's box, and the caller
 // waits for it; once OK is pressed, the caller ends with status 0.
