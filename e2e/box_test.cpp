@@ -79,15 +79,14 @@ TEST(CodePage932, TakesTheByteAfterALeadByteAlong) {
     });
 }
 
-// scripts/run hands its UTF-8 arguments over as Windows hands a Unicode
-// caller's text to notice.exe: in the ANSI code page, a character that the
-// code page lacks as its best fit, or as ? where it has none.
+// scripts/run joins its arguments by single blanks and hands them over as
+// Windows hands a Unicode caller's text to notice.exe: in the ANSI code
+// page, a character that the code page lacks as its best fit, or as ? where
+// it has none. The build had scripts/run's tail-file write the arguments
+// "Setup" "—" "Ü" "Ω" "✓,Ü".
 TEST(CodePage1252, LauncherPassesUnicodeAsWindowsWould) {
-    const std::string tailFile = ProgramFolder() + "launch-tail.txt";
-    // "Setup — Ü Ω ✓,Ü" in UTF-8.
-    ASSERT_TRUE(WriteWholeFile(tailFile, "Setup \xE2\x80\x94 \xC3\x9C \xCE\xA9 \xE2\x9C\x93,\xC3\x9C"));
     const std::string launcher = ProgramFolder() + "notice_launch.exe";
-    const ProgramRun caller(launcher, "notice_launch.exe \"" + tailFile + "\"");
+    const ProgramRun caller(launcher, "notice_launch.exe \"" + ProgramFolder() + "launch-tail.txt\"");
     ExpectCallerShowsBox(caller, {launcher, "Setup \x97 \xDC O ?", "\xDC"});
 }
 
