@@ -6,12 +6,22 @@
 // mistake shows what the mistake does: no notice, and the status it ends with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "e2e/e2e_support.h"
 
 namespace {
+
+// A code block of the README that shows a recipe: each of its lines must be
+// a line of the recipe's source, in the same order.
+struct ReadmeBlock {
+    const char* language;  // the block's, after its ```
+    const char* source;    // the recipe's source in the row's folder
+};
 
 // In a command line of the table, {recipe} stands for the recipe's path,
 // quoted, and {folder} for its folder, ending in a backslash.
@@ -30,6 +40,7 @@ struct Caller {
     DWORD status = 0;  // how a caller that shows no notice ends
     const char* repair = nullptr;   // if set, repairs what the run did: it must not show the notice again
     const char* removal = nullptr;  // if set, undoes the run: run before and after
+    ReadmeBlock readme = {};        // if set, the README's block of the recipe
 };
 
 // The programs that start notice.exe themselves; they sit, with it, in a
@@ -41,7 +52,7 @@ const Caller CALLERS[] = {
     // In code page 1252; what the recipe gives as "café Ω ✓" ends the text.
     {.name = "NsisAnsi", .folder = "nsis-ansi", .file = "notice-setup.exe", .run = "{recipe} /S",
      .text = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log (caf\xE9 ? ?)",
-     .caption = "Notice Example Setup"},
+     .caption = "Notice Example Setup", .readme = {"nsis", "notice.nsi"}},
     {.name = "NsisUnicode", .folder = "nsis-unicode", .file = "notice-setup.exe", .run = "{recipe} /S",
      .text = "Setup needs $20 of disk space.\nFree it on C:\\Temp, then retry.\nSee setup.log (caf\xE9 O ?)",
      .caption = "Notice Example Setup"},
@@ -53,7 +64,8 @@ const Caller CALLERS[] = {
     {.name = "InnoSetup", .folder = "inno", .file = "notice-setup.exe",
      .run = "{recipe} /VERYSILENT /SUPPRESSMSGBOXES \"/DIR={folder}installed\"",
      .text = "Setup needs {20 MB} more.\nFree it on C:\\Temp, then retry.", .caption = "Notice Example Setup",
-     .removal = "\"{folder}installed\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES"},
+     .removal = "\"{folder}installed\\unins000.exe\" /VERYSILENT /SUPPRESSMSGBOXES",
+     .readme = {"pascal", "notice.iss"}},
     {.name = "Batch", .folder = "batch", .file = "notice.cmd", .run = "cmd.exe /c {recipe}",
      .text = "Tom & Jerry: 100% done.\nSee C:\\Temp\\setup.log", .caption = BATCH},
     // A batch file waits for a GUI program without start, too.
@@ -149,6 +161,47 @@ void UndoLeftovers(const std::string& removal) {
     undo.WaitForExit(CALLER_TIMEOUT_MS, &exitCode);
 }
 
+std::string Trimmed(const std::string& line) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    return first == std::string::npos ? "" : line.substr(first, last - first + 1);
+}
+
+// The lines of the file, trimmed; nothing if it cannot be read.
+std::vector<std::string> TrimmedLines(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(Trimmed(line));
+    }
+    return lines;
+}
+
+// The lines of the README's first code block in the language, trimmed.
+std::vector<std::string> ReadmeBlockLines(const char* language) {
+    const std::vector<std::string> readme = TrimmedLines(ProgramFolder() + "examples\\README.md");
+    const auto start = std::find(readme.begin(), readme.end(), std::string("```") + language);
+    const auto end = std::find(start, readme.end(), "```");
+    return start == readme.end() ? std::vector<std::string>{} : std::vector<std::string>(start + 1, end);
+}
+
+// The README shows the recipe's own lines, so that what a reader copies is what the tests run.
+void ExpectReadmeShowsTheRecipe(const Caller& caller) {
+    const std::vector<std::string> block = ReadmeBlockLines(caller.readme.language);
+    ASSERT_FALSE(block.empty()) << "the README has no " << caller.readme.language << " block";
+    const std::vector<std::string> recipe = TrimmedLines(FolderOf(caller) + caller.readme.source);
+    auto next = recipe.begin();
+    for (const std::string& line : block) {
+        if (line.empty()) {
+            continue;
+        }
+        const auto found = std::find(next, recipe.end(), line);
+        ASSERT_TRUE(found != recipe.end())
+            << "the README's line <" << line << "> is no later line of " << caller.readme.source;
+        next = found + 1;
+    }
+}
+
 void WriteBatchFile(const Caller& caller) {
     const std::string script = std::string("@echo off\r\n") + caller.batchLines + "\r\nexit /b %errorlevel%\r\n";
     ASSERT_TRUE(WriteWholeFile(FolderOf(caller) + caller.file, script)) << "cannot write " << caller.file;
@@ -160,6 +213,9 @@ TEST_P(RecipeTest, EndsAsTheRowSays) {
     const Caller& recipe = GetParam();
     const std::string commandLine = CommandLine(recipe, recipe.run);
     SCOPED_TRACE(commandLine);
+    if (recipe.readme.language != nullptr) {
+        ExpectReadmeShowsTheRecipe(recipe);
+    }
     if (recipe.batchLines != nullptr) {
         WriteBatchFile(recipe);
     }
