@@ -14,7 +14,7 @@ from dataclasses import dataclass
 from typing import Dict
 
 import bounded
-from printing import printable
+from errors import Refused
 
 FORMAT = "notice-buildinfo 2"
 MAX_RECORD = 64 * 1024  # a record is some 1 KiB
@@ -28,10 +28,6 @@ PACKAGES = [
     "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev",
     "gcc-mingw-w64-base", "mingw-w64-common", "cmake", "cmake-data",
 ]
-
-
-class Malformed(Exception):
-    """The record cannot be read."""
 
 
 @dataclass
@@ -68,9 +64,9 @@ def read_text(path):
     try:
         return bounded.read_regular(path, MAX_RECORD).decode("utf-8")
     except bounded.Unreadable as error:
-        raise Malformed(f"{path}: {error}") from error
+        raise Refused(f"{path}: {error}") from error
     except UnicodeDecodeError as error:
-        raise Malformed(f"{path}: cannot be read: {error}") from error
+        raise Refused(f"{path}: cannot be read: {error}") from error
 
 
 def read(path):
@@ -78,20 +74,20 @@ def read(path):
     for line in read_text(path).splitlines():
         key, separator, value = line.partition(": ")
         if not separator:
-            raise Malformed(f"{path}: a line is not 'Key: value': {line.strip()!r}")
+            raise Refused(f"{path}: a line is not 'Key: value': {line.strip()!r}")
         if key == "Package":
             fields["Package"].append(value)
         elif key in fields:
             # Two commits, say: a reader would see one and verify build the other.
-            raise Malformed(f"{path}: {key} is given twice")
+            raise Refused(f"{path}: {key} is given twice")
         else:
             fields[key] = value
     if fields.get("Format") != FORMAT:
-        raise Malformed(f"{path}: not a notice build record")
+        raise Refused(f"{path}: not a notice build record")
     commit = fields.get("Commit", "")
     digests = {processor: fields.get(digest_key(processor), "") for processor in PROCESSORS}
     if not is_hex(commit, 40) or not all(is_hex(digest, 64) for digest in digests.values()):
-        raise Malformed(f"{path}: its commit or a SHA-256 is malformed")
+        raise Refused(f"{path}: its commit or a SHA-256 is malformed")
     packages = dict(entry.split(" ", 1) for entry in fields["Package"] if " " in entry)
     return Record(commit, digests, packages)
 
@@ -104,7 +100,7 @@ def explain(record, processor, built_sha256):
     # Only the packages that shape the bytes are looked up, whatever else the record names.
     recorded_packages = {name: record.packages.get(name, "(not recorded)") for name in PACKAGES}
     here = {name: installed_version(name) for name in PACKAGES}
-    differ = [f"  {name}: {here[name] or 'not installed'} here, {printable(version)} in the record"
+    differ = [f"  {name}: {here[name] or 'not installed'} here, {version} in the record"
               for name, version in sorted(recorded_packages.items()) if here[name] != version]
     if not differ:
         return [f"This machine builds other bytes than the record's ({recorded}), "

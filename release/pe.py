@@ -1,0 +1,102 @@
+"""Where an Authenticode signature sits in a notice.exe: the ranges that
+its digest leaves out, the one certificate entry that ends the file, and
+attaching a signature to an unsigned build as a signer attaches it."""
+import hashlib
+import struct
+from dataclasses import dataclass
+
+import pefile
+
+from der import element_end
+from errors import Refused
+
+SECURITY_DIRECTORY = 4
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+# The builds that a file's PE header names: (machine, optional header magic).
+PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
+
+
+@dataclass
+class Layout:
+    processor: str  # "x86" or "x64"
+    checksum: int  # offset of the CheckSum field
+    security_entry: int  # offset of the security directory entry
+    table: int  # offset of the certificate table; 0 when unsigned
+    table_size: int
+
+
+def layout_of(data):
+    """Where the bytes that no signature covers sit, and which build the
+    file is; refuses a file that is not a PE file of either build."""
+    try:
+        image = pefile.PE(data=data, fast_load=True)
+        header = image.OPTIONAL_HEADER
+        entry = header.DATA_DIRECTORY[SECURITY_DIRECTORY]
+        processor = PROCESSORS.get((image.FILE_HEADER.Machine, header.Magic))
+    except (pefile.PEFormatError, IndexError, AttributeError) as error:
+        raise Refused("not a PE file") from error
+    if processor is None:
+        raise Refused("not a PE file for x86 (PE32) or x64 (PE32+)")
+    return Layout(processor, header.get_field_absolute_offset("CheckSum"), entry.get_file_offset(),
+                  entry.VirtualAddress, entry.Size)
+
+
+def signature_of(data, layout):
+    """The signature (DER) of the certificate table's one entry, or None if
+    the file is unsigned. The entry must end the file, be laid out as a
+    signer writes it, and be padded with zeros."""
+    table, size = layout.table, layout.table_size
+    if table == size == 0:
+        return None
+    if table + size != len(data) or size < 8:
+        raise Refused("its certificate table does not end the file")
+    length, revision, kind = struct.unpack_from("<IHH", data, table)
+    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
+        raise Refused("its certificate entry is not an Authenticode signature")
+    blob = data[table + 8:table + size]
+    end = element_end(blob, 0, len(blob), "the signature")[1]
+    if length != size or size != (8 + end + 7) & ~7 or any(blob[end:]):
+        raise Refused("its certificate table holds bytes besides one signature and its padding")
+    return blob[:end]
+
+
+def with_signature(unsigned, signature):
+    """The unsigned file with signature attached as a signer attaches it:
+    the file padded with zeros to a multiple of 8 bytes, then one
+    certificate entry (its DER padded likewise), the security directory
+    naming the entry, and the PE checksum of the result."""
+    if signature is None:
+        return unsigned
+    layout = layout_of(unsigned)
+    body = unsigned + bytes(-len(unsigned) % 8)
+    entry = signature + bytes(-len(signature) % 8)
+    table = struct.pack("<IHH", 8 + len(entry), WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA) + entry
+    signed = bytearray(body + table)
+    struct.pack_into("<II", signed, layout.security_entry, len(body), len(table))
+    struct.pack_into("<I", signed, layout.checksum, checksum(signed, layout.checksum))
+    return bytes(signed)
+
+
+def checksum(data, checksum_offset):
+    """The PE checksum: the 16-bit one's-complement sum of the file's words,
+    its CheckSum field taken as 0, plus the file's length."""
+    words = bytearray(data) + bytes(len(data) % 2)
+    words[checksum_offset:checksum_offset + 4] = bytes(4)
+    total = sum(struct.unpack(f"<{len(words) // 2}H", words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data)
+
+
+def digest(data, layout, name):
+    """The digest that a signature covers: the file less the three ranges
+    that signing changes."""
+    table_end = layout.table if layout.table_size else len(data)
+    covered = [(0, layout.checksum),  # up to the CheckSum field
+               (layout.checksum + 4, layout.security_entry),  # up to the security directory entry
+               (layout.security_entry + 8, table_end)]  # up to the certificate table
+    hashed = hashlib.new(name)
+    for start, end in covered:
+        hashed.update(data[start:end])
+    return hashed.digest()
