@@ -89,11 +89,15 @@ def certificates_of(signed, what):
         raise Refused(f"{what} carries a certificate of an unknown kind")
     carried = [choice.chosen.dump() for choice in choices]
     for der in carried:
-        certificate = one_form(x509.Certificate, der, f"{what} (certificate {trust.fingerprint(der)})")
-        for extension in certificate["tbs_certificate"]["extensions"] or []:
-            check_der(extension["extn_value"].contents, f"{what} (certificate {trust.fingerprint(der)}):"
-                      f" its extension {extension['extn_id'].dotted}")
+        check_certificate(der, f"{what} (certificate {trust.fingerprint(der)})")
     return carried
+
+
+def check_certificate(der, what):
+    """A certificate in DER's one form, and each of its extension values DER."""
+    certificate = one_form(x509.Certificate, der, what)
+    for extension in certificate["tbs_certificate"]["extensions"] or []:
+        check_der(extension["extn_value"].contents, f"{what}: its extension {extension['extn_id'].dotted}")
 
 
 def only_signer(signed, version, what):
