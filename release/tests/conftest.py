@@ -68,15 +68,35 @@ def builds(tmp_path_factory, head):
     return built
 
 
-def verdict(data, built, anchors, now=None):
-    """The outcome of judging data at now (None: the present), and its first line (the cause, or the first problem)."""
+def expect(data, built, anchors, wanted, now=None):
+    """The verdict on data at now (None: the present) is wanted: an outcome,
+    or an outcome and a text that its cause holds ("refused: CRLs"), or one
+    of its problems ("untrusted: has expired")."""
     now = now or datetime.datetime.now(datetime.timezone.utc)
     got = judge.judge_release(data, built, [anchor.der for anchor in anchors], now)
-    return got.outcome, (got.lines or [""])[0]
-
-
-def expect(data, built, anchors, wanted, now=None):
-    """wanted is an outcome, or an outcome and a text that its first line holds ("refused: CAs")."""
-    outcome, line = verdict(data, built, anchors, now)
     kind, _, text = wanted.partition(": ")
-    assert (outcome, text in line) == (kind, True), f"{outcome}: {line}"
+    said = got.lines[:1] if got.outcome == "refused" else got.lines
+    assert (got.outcome, any(text in line for line in said)) == (kind, True), "\n".join([got.outcome, *got.lines])
+
+
+def verify(*arguments, verifier=None, env=None, cwd=None):
+    """release/verify's status and all that it printed (stdout, then stderr), run with env added to the caller's."""
+    command = [verifier or os.path.join(RELEASE, "verify"), *arguments]
+    ran = subprocess.run(command, capture_output=True, env={**os.environ, **(env or {})}, cwd=cwd, timeout=600)
+    return ran.returncode, (ran.stdout + ran.stderr).decode("utf-8", "backslashreplace")
+
+
+def judging_clone(folder, *options, source=ROOT):
+    """A clone of this repository (or of source) in folder whose release/ tools are this tree's, whatever its commit holds."""
+    subprocess.run(["git", "clone", "-q", *options, source, str(folder)], check=True)
+    for name in os.listdir(RELEASE):
+        if name == "verify" or name.endswith(".py"):
+            shutil.copy(os.path.join(RELEASE, name), os.path.join(folder, "release", name))
+    return str(folder)
+
+
+def said(output, texts=(), unwanted=None):
+    """output holds every text, and (with unwanted) no line of it starts with unwanted."""
+    missing = [text for text in texts if text not in output]
+    assert not missing, f"{missing} not in:\n{output}"
+    assert unwanted is None or not any(line.startswith(unwanted) for line in output.splitlines()), output
