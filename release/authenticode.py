@@ -1,10 +1,9 @@
 """The Authenticode signatures of a notice.exe, each judged whole: its
 digest is the file's, its signed attributes are the ones it claims, its
-value verifies with its own certificate, and it holds nothing else than
-what is judged: the certificates of its signer's chain, no CRLs, and as
-unsigned attributes only nested signatures (in the first one) and one
-RFC 3161 time-stamp, whose token obeys the same rules. Whom they make
-trusted is trust.py's to say."""
+value verifies with its own certificate, and it holds nothing but what is
+judged: its signer's certificates, and as unsigned attributes nested
+signatures (in the first one only) and one RFC 3161 time-stamp, whose token
+obeys the same rules. Whom they make trusted is trust.py's to say."""
 import hashlib
 from dataclasses import dataclass
 from datetime import datetime, timedelta
@@ -18,20 +17,14 @@ import trust
 from der import check_der, check_fields, explicit_inner, one_form
 from errors import Refused
 
-SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
-SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
-NESTED_SIGNATURE = "1.3.6.1.4.1.311.2.4.1"
-RFC3161_TIME_STAMP = "1.3.6.1.4.1.311.3.3.1"
+SPC_INDIRECT_DATA, SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.4", "1.3.6.1.4.1.311.2.1.15"
+NESTED_SIGNATURE, RFC3161_TIME_STAMP = "1.3.6.1.4.1.311.2.4.1", "1.3.6.1.4.1.311.3.3.1"
 TST_INFO = "1.2.840.113549.1.9.16.1.4"
 MAX_SIGNATURES = 8  # the first and its nested ones
 MAX_CERTIFICATES = 8  # in each SignedData
-# A time-stamp later than this is from the future and vouches for nothing.
-CLOCK_SKEW = timedelta(minutes=5)
-DER_NULL = b"\x05\x00"
-SIGNED_DATA_FIELDS = ["version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"]
+CLOCK_SKEW = timedelta(minutes=5)  # a time-stamp later than now by more vouches for nothing
 SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
                       "unsigned_attrs"]
-ALGORITHM_FIELDS = ["algorithm", "parameters"]
 
 
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -58,45 +51,39 @@ class Signature:
 
 
 def load_signed_data(der, what):
-    """SignedData in a ContentInfo, DER, with no element beside the ones that the checks read."""
+    """SignedData in a ContentInfo, DER, with no element beside the ones that the checks read; no CRLs."""
     check_der(der, what)
     info = cms.ContentInfo.load(der, strict=True)
     if info["content_type"].native != "signed_data":
         raise Refused(f"{what} is not SignedData")
-    check_fields(info, ["content_type", "content"], what)
-    signed = info["content"]
-    check_fields(signed, SIGNED_DATA_FIELDS, what)
-    check_fields(signed["encap_content_info"], ["content_type", "content"], what)
-    for algorithm in signed["digest_algorithms"]:
-        check_fields(algorithm, ALGORITHM_FIELDS, what)
+    signed, pair, algorithm = info["content"], ["content_type", "content"], ["algorithm", "parameters"]
+    structures = [(info, pair), (signed["encap_content_info"], pair), (signed, [
+        "version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"])]
+    structures += [(a, algorithm) for a in signed["digest_algorithms"]]
     for signer_info in signed["signer_infos"]:
-        check_fields(signer_info, SIGNER_INFO_FIELDS, what)
-        for name in ("digest_algorithm", "signature_algorithm"):
-            check_fields(signer_info[name], ALGORITHM_FIELDS, what)
-        for attribute in signer_info["unsigned_attrs"] or []:
-            check_fields(attribute, ["type", "values"], what)
+        structures += [(signer_info, SIGNER_INFO_FIELDS), (signer_info["digest_algorithm"], algorithm),
+                       (signer_info["signature_algorithm"], algorithm)]
+        structures += [(attribute, ["type", "values"]) for attribute in signer_info["unsigned_attrs"] or []]
+    for structure, fields in structures:
+        check_fields(structure, fields, what)
     if signed["crls"]:
         raise Refused(f"{what} carries CRLs, which are not judged here")
     return signed
 
 
 def certificates_of(signed, what):
-    """The DER of each certificate carried, each in DER's one form, its extension values too."""
+    """The DER of each certificate carried, at most MAX_CERTIFICATES of them."""
     choices = signed["certificates"] or []
-    if len(choices) > MAX_CERTIFICATES:
-        raise Refused(f"{what} carries {len(choices)} certificates; at most {MAX_CERTIFICATES} are judged")
-    if any(choice.name != "certificate" for choice in choices):
-        raise Refused(f"{what} carries a certificate of an unknown kind")
-    carried = [choice.chosen.dump() for choice in choices]
-    for der in carried:
-        check_certificate(der, f"{what} (certificate {trust.fingerprint(der)})")
-    return carried
+    if len(choices) > MAX_CERTIFICATES or any(choice.name != "certificate" for choice in choices):
+        raise Refused(f"{what} carries more than {MAX_CERTIFICATES} certificates, or one of an unknown kind")
+    for choice in choices:
+        check_certificate(choice.chosen.dump(), f"{what} (certificate {trust.fingerprint(choice.chosen.dump())})")
+    return [choice.chosen.dump() for choice in choices]
 
 
 def check_certificate(der, what):
     """A certificate in DER's one form, and each of its extension values DER."""
-    certificate = one_form(x509.Certificate, der, what)
-    for extension in certificate["tbs_certificate"]["extensions"] or []:
+    for extension in one_form(x509.Certificate, der, what)["tbs_certificate"]["extensions"] or []:
         check_der(extension["extn_value"].contents, f"{what}: its extension {extension['extn_id'].dotted}")
 
 
@@ -121,10 +108,9 @@ def certificate_of(signer_info, carried, what):
     sid = signer_info["sid"]
     for der in carried:
         certificate = x509.Certificate.load(der)
-        tbs = certificate["tbs_certificate"]
         if sid.name == "issuer_and_serial_number":
-            if (sid.chosen["issuer"].dump(), sid.chosen["serial_number"].dump()) == (
-                    tbs["issuer"].dump(), tbs["serial_number"].dump()):
+            named = [sid.chosen[field].dump() for field in ("issuer", "serial_number")]
+            if named == [certificate["tbs_certificate"][field].dump() for field in ("issuer", "serial_number")]:
                 return der
         elif certificate.key_identifier is not None and certificate.key_identifier == sid.chosen.native:
             return der
@@ -133,44 +119,34 @@ def certificate_of(signer_info, carried, what):
 
 def digest_name(algorithm, what):
     name = algorithm["algorithm"].native
-    if name not in rules.DIGESTS or algorithm["parameters"].dump() not in (b"", DER_NULL):
+    if name not in rules.DIGESTS or algorithm["parameters"].dump() not in (b"", b"\x05\x00"):
         raise Refused(f"{what} uses the digest {name}, which is not accepted")
     return name
 
 
-def single_attribute(attributes, kind, what):
-    values = [a["values"] for a in attributes if a["type"].native == kind]
-    if len(values) != 1 or len(values[0]) != 1:
-        raise Refused(f"{what} must have exactly one {kind} attribute")
-    return values[0][0]
-
-
 def check_signer_info(signer_info, signer, content_type, content, what):
-    """The signed attributes name the content and its digest, and the
-    signature value over them verifies with the signer's own key."""
+    """The signed attributes, each once, name the content and its digest,
+    and the signature over them verifies with the signer's own key."""
     name = digest_name(signer_info["digest_algorithm"], what)
     attributes = signer_info["signed_attrs"]
-    if not attributes:
-        raise Refused(f"{what} has no signed attributes")
-    types = [a["type"].dotted for a in attributes]
-    if len(types) != len(set(types)):
-        raise Refused(f"{what} repeats a signed attribute")
-    if single_attribute(attributes, "content_type", what).dotted != content_type:
+    types = [a["type"].dotted for a in attributes or []]
+    if not types or len(types) != len(set(types)):
+        raise Refused(f"{what} has no signed attributes, or repeats one")
+    values = {a["type"].native: a["values"] for a in attributes}
+    if [len(values.get(kind, [])) for kind in ("content_type", "message_digest")] != [1, 1]:
+        raise Refused(f"{what} must have exactly one content type and one message digest")
+    if values["content_type"][0].dotted != content_type:
         raise Refused(f"{what} signs content of another type")
-    if single_attribute(attributes, "message_digest", what).native != hashlib.new(name, content).digest():
+    if values["message_digest"][0].native != hashlib.new(name, content).digest():
         raise Refused(f"{what}: its digest does not match what it signs")
-    algorithm = signer_info["signature_algorithm"]
-    oid, parameters = algorithm["algorithm"].dotted, algorithm["parameters"].dump()
-    if parameters not in ((b"", DER_NULL) if rules.SIGNATURE_ALGORITHMS.get(oid, ("",))[0] != "ec" or
-                          oid == "1.2.840.10045.2.1" else (b"",)):
-        raise Refused(f"{what}: its signature algorithm has parameters that it must not have")
     key = rules.public_key(rules.x509.load_der_x509_certificate(signer))
-    weak = rules.key_problem(key)
-    if weak:
-        raise Refused(f"{what} (certificate {trust.fingerprint(signer)}): {weak}")
+    if rules.key_problem(key):  # before any work is spent on the key
+        raise Refused(f"{what} (certificate {trust.fingerprint(signer)}): {rules.key_problem(key)}")
+    algorithm = signer_info["signature_algorithm"]
     # The signature covers the attributes as a SET, not as the [0] they are stored as.
-    if not rules.verify(key, oid, signer_info["signature"].native, b"\x31" + attributes.dump()[1:], name):
-        raise Refused(f"{what}: its signature does not verify, or its algorithm {oid} is not judged here")
+    if not rules.verify(key, algorithm["algorithm"].dotted, algorithm["parameters"].dump(),
+                        signer_info["signature"].native, b"\x31" + attributes.dump()[1:], name):
+        raise Refused(f"{what}: its signature does not verify, or its algorithm or parameters are not judged here")
 
 
 def unsigned_values(signer_info, allowed, what):
@@ -184,28 +160,20 @@ def unsigned_values(signer_info, allowed, what):
     return found
 
 
-def load_tst_info(tst_bytes, what):
-    """The TSTInfo that a token signs: DER in its one form, version 1, no
-    critical extension. Its accuracy, ordering and nonce only describe the
-    stamp: the time judged is genTime, as Windows takes it."""
-    tst_info = one_form(tsp.TSTInfo, tst_bytes, f"the TSTInfo of {what}")
-    if tst_info["version"].native != "v1":
-        raise Refused(f"{what}: its TSTInfo is not version 1")
-    if any(extension["critical"].native for extension in tst_info["extensions"] or []):
-        raise Refused(f"{what}: its TSTInfo has critical extensions, which are not judged here")
-    return tst_info
-
-
 def judge_time_stamp(token, signature_value, anchors, now, what):
-    """An RFC 3161 token over the signature value of the signer it belongs to."""
+    """An RFC 3161 token over the signature value of the signer it belongs
+    to. Its TSTInfo is version 1 and marks no extension critical; its
+    accuracy, ordering and nonce only describe it: the time is genTime."""
     signed = load_signed_data(token.dump(), what)
     if signed["encap_content_info"]["content_type"].dotted != TST_INFO:
         raise Refused(f"{what} holds no time-stamp")
     tst_bytes = signed["encap_content_info"]["content"].contents
-    tst_info = load_tst_info(tst_bytes, what)
+    tst_info = one_form(tsp.TSTInfo, tst_bytes, f"the TSTInfo of {what}")
+    if tst_info["version"].native != "v1" or any(e["critical"].native for e in tst_info["extensions"] or []):
+        raise Refused(f"{what}: its TSTInfo is not version 1, or has critical extensions, which are not judged here")
     imprint = tst_info["message_imprint"]
-    name = digest_name(imprint["hash_algorithm"], what)
-    if imprint["hashed_message"].native != hashlib.new(name, signature_value).digest():
+    if imprint["hashed_message"].native != hashlib.new(digest_name(imprint["hash_algorithm"], what),
+                                                       signature_value).digest():
         raise Refused(f"{what} stamps another signature")
     carried = certificates_of(signed, what)
     signer_info = only_signer(signed, "v3", what)
@@ -219,46 +187,35 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
     time = tst_info["gen_time"].native
     if not isinstance(time, datetime) or time.tzinfo is None:
         raise Refused(f"{what}: its time cannot be read (a year 1 to 9999, in UTC)")
-    at = trust.judged_at(authority, time, now)
-    problems = trust.problems(authority, carried, anchors, rules.TIME_STAMPING, at, what)
+    problems = trust.problems(authority, carried, anchors, rules.TIME_STAMPING, trust.judged_at(authority, time, now),
+                              what)
     if time > now + CLOCK_SKEW:
         problems.append(f"{what} is dated {time:%Y-%m-%d %H:%M:%S} UTC, later than now")
     return TimeStamp(time, authority, problems)
 
 
-def signed_content(signed, data, layout, what):
-    """The SpcIndirectDataContent that signed holds, its file digest checked."""
-    encapsulated = signed["encap_content_info"]
-    if encapsulated["content_type"].dotted != SPC_INDIRECT_DATA:
+def judge_signature(der, data, layout, anchors, now, what, nested=False):
+    """The signature in der over data, then its nested ones, in whatever order their SETs hold them."""
+    signed = load_signed_data(der, what)
+    if signed["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
         raise Refused(f"{what} does not sign a file image")
-    content = SpcIndirectDataContent.load(explicit_inner(encapsulated["content"].dump()), strict=True)
+    content = SpcIndirectDataContent.load(explicit_inner(signed["encap_content_info"]["content"].dump()), strict=True)
+    file_digest = content["message_digest"]
     if content["data"]["type"].dotted != SPC_PE_IMAGE_DATA:
         raise Refused(f"{what} does not sign a PE image")
-    file_digest = content["message_digest"]
     if file_digest["digest"].native != pe.digest(data, layout, digest_name(file_digest["digest_algorithm"], what)):
         raise Refused(f"{what} signs other bytes than these")
-    return content
-
-
-def judge_signature(der, data, layout, anchors, now, what, nested=False):
-    """The signature in der, then its nested ones; in any order that their SETs hold them."""
-    signed = load_signed_data(der, what)
-    content = signed_content(signed, data, layout, what)
     carried = certificates_of(signed, what)
     signer_info = only_signer(signed, "v1", what)
     signer = certificate_of(signer_info, carried, what)
     # The signed attributes cover the content less its own tag and length.
     check_signer_info(signer_info, signer, SPC_INDIRECT_DATA, content.contents, what)
-    values = unsigned_values(signer_info, (RFC3161_TIME_STAMP,) if nested else (RFC3161_TIME_STAMP, NESTED_SIGNATURE),
-                             what)
-    inner = values.get(NESTED_SIGNATURE, [])
-    if len(inner) + 1 > MAX_SIGNATURES:
-        raise Refused(f"{what} holds {len(inner) + 1} signatures; at most {MAX_SIGNATURES} are judged")
-    tokens = values.get(RFC3161_TIME_STAMP, [])
-    if len(tokens) > 1:
-        raise Refused(f"{what} carries more than one time-stamp")
-    stamp = judge_time_stamp(tokens[0], signer_info["signature"].native, anchors, now,
-                             f"the time-stamp of {what}") if tokens else None
+    values = unsigned_values(signer_info, [RFC3161_TIME_STAMP] + [NESTED_SIGNATURE] * (not nested), what)
+    inner, tokens = values.get(NESTED_SIGNATURE, []), values.get(RFC3161_TIME_STAMP, [])
+    if len(inner) + 1 > MAX_SIGNATURES or len(tokens) > 1:
+        raise Refused(f"{what} holds more than {MAX_SIGNATURES} signatures, or more than one time-stamp")
+    stamp = tokens and judge_time_stamp(tokens[0], signer_info["signature"].native, anchors, now,
+                                        f"the time-stamp of {what}") or None
     vouched = stamp.time if stamp and not stamp.problems else None  # a trusted stamp says when it was signed
     problems = trust.problems(signer, carried, anchors, rules.CODE_SIGNING, trust.judged_at(signer, vouched, now), what)
     found = [Signature(signer, problems, stamp, nested)]

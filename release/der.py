@@ -3,14 +3,13 @@ forms (long or indefinite lengths, padded integers and identifiers) and read
 only the parts that they know, so no library here says that every element
 of a signature, of a TSTInfo or of an extension value has DER's one form.
 Bytes that two parsers could read two ways never reach a judgement."""
-from asn1crypto import parser
+from asn1crypto import core, parser
 
 from errors import Refused
 
 SEQUENCE, SET = 0x10, 0x11
-BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER = 0x01, 0x02, 0x03, 0x06
-ONE_FORM_TYPES = (BOOLEAN, INTEGER, BIT_STRING, OBJECT_IDENTIFIER)
-UNIVERSAL_CLASS = 0
+# The primitives with more than one BER form, each read and written again by asn1crypto to find DER's.
+ONE_FORM = {0x01: core.Boolean, 0x02: core.Integer, 0x03: core.BitString, 0x06: core.ObjectIdentifier}
 
 
 def element_end(data, offset, end, what):
@@ -43,34 +42,22 @@ def check_der(data, what):
     while pending:
         offset, end = pending.pop()
         while offset < end:
-            tag = data[offset]
+            tag, element = data[offset], offset
             start, offset = element_end(data, offset, end, what)
-            constructed = bool(tag & 0x20)
-            if tag >> 6 == UNIVERSAL_CLASS and constructed != (tag & 0x1F in (SEQUENCE, SET)):
+            if tag >> 6 == 0 and bool(tag & 0x20) != (tag & 0x1F in (SEQUENCE, SET)):  # universal class
                 raise Refused(f"{what} is not DER (a universal type in the wrong form)")
-            if constructed:
+            if tag & 0x20:
                 pending.append((start, offset))
-            elif tag in ONE_FORM_TYPES and not minimal_value(tag, data[start:offset]):
+            elif tag in ONE_FORM and not in_one_form(ONE_FORM[tag], data[element:offset]):
                 raise Refused(f"{what} is not DER (an integer, boolean, bit string or object identifier"
                               " not in its one form)")
 
 
-def minimal_value(tag, value):
-    """A BOOLEAN is 00 or FF; a BIT STRING's unused bits are fewer than 8
-    and zero; an INTEGER has no leading byte that only repeats its sign; an
-    OBJECT IDENTIFIER's last byte ends a subidentifier, and none starts with
-    a 0x80 that adds only a zero."""
-    if tag == OBJECT_IDENTIFIER:
-        starts = [index for index in range(len(value)) if index == 0 or value[index - 1] < 0x80]
-        return bool(value) and value[-1] < 0x80 and all(value[index] != 0x80 for index in starts)
-    if tag == BOOLEAN:
-        return value in (b"\x00", b"\xff")
-    if tag == BIT_STRING:
-        unused = value[0] if value else 8
-        return unused == 0 or unused < 8 and len(value) > 1 and value[-1] & ((1 << unused) - 1) == 0
-    if len(value) < 2:
-        return len(value) == 1
-    return not (value[0] == 0x00 and value[1] < 0x80 or value[0] == 0xFF and value[1] >= 0x80)
+def in_one_form(kind, encoded):
+    try:
+        return kind.load(encoded, strict=True).dump(force=True) == encoded
+    except (ValueError, TypeError):
+        return False
 
 
 def one_form(structure, data, what):

@@ -5,7 +5,6 @@ that someone chose are judged ends here, as a refusal that names its cause."""
 import functools
 import hashlib
 from dataclasses import dataclass, field
-from datetime import timezone
 from typing import List
 
 import authenticode
@@ -13,9 +12,7 @@ import pe
 import trust
 from errors import Refused
 
-# Eight signatures with full chains and time-stamps fit many times over; a
-# larger one is refused before any work is spent on it.
-MAX_SIGNATURE = 256 * 1024
+MAX_SIGNATURE = 256 * 1024  # eight signatures with chains and time-stamps fit many times over
 
 
 @dataclass
@@ -45,9 +42,9 @@ def processor_of(data):
 
 
 def judge_release(data, built, anchors, now):
-    """The Verdict on data, which must be built (the commit's build) with
-    data's signature attached; anchors are the DER certificates that the
-    user trusts, now the time to judge at (UTC)."""
+    """The Verdict on data, which must be built (the commit's build) with its
+    own signature attached; anchors are the DER certificates that the user
+    trusts, now the time to judge at (UTC)."""
     try:
         return judged_release(data, built, anchors, now)
     except Refused as reason:
@@ -64,19 +61,12 @@ def judged_release(data, built, anchors, now):
     if pe.with_signature(built, signature) != data:
         return Verdict("refused", [f"its bytes are not notice.exe for {layout.processor} as the commit builds here"
                                    f" (sha256 {hashlib.sha256(built).hexdigest()})"], other_bytes=True)
-    signatures = [] if signature is None else authenticode.judge_signature(
-        signature, data, layout, anchors, now, "the signature")
-    problems = [problem for s in signatures for problem in (s.time_stamp.problems if s.time_stamp else []) + s.problems]
-    return Verdict("untrusted" if problems else "verified", [f"  {p}" for p in problems] + signer_lines(signatures))
-
-
-def signer_lines(signatures):
-    """Every signer and time-stamp authority, fingerprint first."""
-    lines = [] if signatures else ["  unsigned"]
-    for signature in signatures:
-        lines.append(f"  {'nested signature' if signature.nested else 'signed'} by {trust.describe(signature.signer)}")
-        stamp = signature.time_stamp
-        if stamp is not None:
-            when = stamp.time.astimezone(timezone.utc).strftime("%Y-%m-%d %H:%M:%S UTC")
-            lines.append(f"    time-stamped {when} by {trust.describe(stamp.authority)}")
-    return lines
+    signatures = signature and authenticode.judge_signature(signature, data, layout, anchors, now, "the signature")
+    problems = [p for s in signatures or [] for p in (s.time_stamp.problems if s.time_stamp else []) + s.problems]
+    lines = [f"  {problem}" for problem in problems] + (["  unsigned"] if not signatures else [])
+    for s in signatures or []:  # every signer and time-stamp authority, fingerprint first
+        lines.append(f"  {'nested signature' if s.nested else 'signed'} by {trust.describe(s.signer)}")
+        if s.time_stamp:
+            lines.append(f"    time-stamped {s.time_stamp.time:%Y-%m-%d %H:%M:%S} UTC by"
+                         f" {trust.describe(s.time_stamp.authority)}")
+    return Verdict("untrusted" if problems else "verified", lines)

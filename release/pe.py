@@ -11,10 +11,8 @@ from der import element_end
 from errors import Refused
 
 SECURITY_DIRECTORY = 4
-WIN_CERT_REVISION_2_0 = 0x0200
-WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
-# The builds that a file's PE header names: (machine, optional header magic).
-PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}
+WIN_CERTIFICATE = (0x0200, 0x0002)  # revision 2.0, PKCS#7 SignedData
+PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}  # by machine and optional header magic
 
 
 @dataclass
@@ -31,14 +29,13 @@ def layout_of(data):
     file is; refuses a file that is not a PE file of either build."""
     try:
         image = pefile.PE(data=data, fast_load=True)
-        header = image.OPTIONAL_HEADER
-        entry = header.DATA_DIRECTORY[SECURITY_DIRECTORY]
-        processor = PROCESSORS.get((image.FILE_HEADER.Machine, header.Magic))
+        entry = image.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
+        processor = PROCESSORS.get((image.FILE_HEADER.Machine, image.OPTIONAL_HEADER.Magic))
     except (pefile.PEFormatError, IndexError, AttributeError) as error:
         raise Refused("not a PE file") from error
     if processor is None:
         raise Refused("not a PE file for x86 (PE32) or x64 (PE32+)")
-    return Layout(processor, header.get_field_absolute_offset("CheckSum"), entry.get_file_offset(),
+    return Layout(processor, image.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), entry.get_file_offset(),
                   entry.VirtualAddress, entry.Size)
 
 
@@ -52,7 +49,7 @@ def signature_of(data, layout):
     if table + size != len(data) or size < 8:
         raise Refused("its certificate table does not end the file")
     length, revision, kind = struct.unpack_from("<IHH", data, table)
-    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
+    if (revision, kind) != WIN_CERTIFICATE:
         raise Refused("its certificate entry is not an Authenticode signature")
     blob = data[table + 8:table + size]
     end = element_end(blob, 0, len(blob), "the signature")[1]
@@ -71,27 +68,14 @@ def with_signature(unsigned, signature):
     layout = layout_of(unsigned)
     body = unsigned + bytes(-len(unsigned) % 8)
     entry = signature + bytes(-len(signature) % 8)
-    table = struct.pack("<IHH", 8 + len(entry), WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA) + entry
-    signed = bytearray(body + table)
-    struct.pack_into("<II", signed, layout.security_entry, len(body), len(table))
-    struct.pack_into("<I", signed, layout.checksum, checksum(signed, layout.checksum))
+    signed = bytearray(body + struct.pack("<IHH", 8 + len(entry), *WIN_CERTIFICATE) + entry)
+    struct.pack_into("<II", signed, layout.security_entry, len(body), 8 + len(entry))
+    struct.pack_into("<I", signed, layout.checksum, pefile.PE(data=bytes(signed), fast_load=True).generate_checksum())
     return bytes(signed)
 
 
-def checksum(data, checksum_offset):
-    """The PE checksum: the 16-bit one's-complement sum of the file's words,
-    its CheckSum field taken as 0, plus the file's length."""
-    words = bytearray(data) + bytes(len(data) % 2)
-    words[checksum_offset:checksum_offset + 4] = bytes(4)
-    total = sum(struct.unpack(f"<{len(words) // 2}H", words))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return total + len(data)
-
-
 def digest(data, layout, name):
-    """The digest that a signature covers: the file less the three ranges
-    that signing changes."""
+    """The digest that a signature covers: the file less the three ranges that signing changes."""
     table_end = layout.table if layout.table_size else len(data)
     covered = [(0, layout.checksum),  # up to the CheckSum field
                (layout.checksum + 4, layout.security_entry),  # up to the security directory entry

@@ -4,11 +4,12 @@ means, its tree as git archive gives it (line ends as committed), and an
 environment to build it in, in which nothing of the caller's shell, git
 settings or clone settings decides what comes out.
 
-    release/rebuild.py export COMMIT FOLDER   writes COMMIT's tree (a full object name) into the empty FOLDER
+    release/rebuild.py export COMMIT FOLDER   writes COMMIT's tree (a full object id) into the empty FOLDER
     release/rebuild.py run COMMAND...         runs COMMAND in the build's environment
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -17,33 +18,30 @@ from errors import NotRebuilt, Unusable
 
 ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FULL_ID = re.compile(r"[0-9a-f]{40}")
-# What may follow a name: parents and ancestors (HEAD^, main~2), resolved after the name itself.
-NAVIGATION = re.compile(r"([~^][0-9]*)*$")
+NAVIGATION = re.compile(r"([~^][0-9]*)*$")  # parents and ancestors after a name: HEAD^, main~2
 
 
 def environment(work):
-    """The whole environment of git and the build: the system's programs, a
-    private home in work, git's own language. No variable of the caller's
-    (no *FLAGS, CMAKE_*, GIT_*), no git setting of the user's or the
-    system's, and no replacement object or graft stands in for a commit."""
+    """The system's programs, a private home in work, git's own language,
+    and no variable of the caller's (*FLAGS, CMAKE_*, GIT_*), no git setting
+    of the user's or the system's, no replacement object or graft."""
     home = os.path.join(work, "home")
     os.makedirs(home, exist_ok=True)
     return {"PATH": "/usr/bin:/bin", "HOME": home, "LC_ALL": "C", "GIT_CONFIG_NOSYSTEM": "1",
             "GIT_ATTR_NOSYSTEM": "1", "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": os.path.join(home, "no-grafts")}
 
 
-def git(env, *arguments):
+def git(env, *arguments, plain_no=True):
     """git's answer in this clone, where status 1 is a plain no. Any other
     failure is git's own, such as a clone that another user owns."""
     answer = subprocess.run(["git", "-C", ROOT, *arguments], capture_output=True, text=True, env=env)
-    if answer.returncode not in (0, 1):
+    if plain_no and answer.returncode not in (0, 1):
         raise NotRebuilt(f"git fails in {ROOT}: " + (answer.stderr.strip().splitlines() or [""])[0])
     return answer
 
 
 def check_full_clone(env):
-    """A partial clone lacks objects, and its git would fetch them from the
-    clone's remote as soon as one that it lacks is asked for."""
+    """A partial clone would fetch an object that it lacks from its remote as soon as one is asked for."""
     partial = git(env, "config", "--get", "extensions.partialClone").stdout.strip()
     promisors = git(env, "config", "--type=bool", "--get-regexp", r"^remote\..*\.promisor$").stdout.split("\n")
     remote = partial or next((line[7:-14] for line in promisors if line.endswith(".promisor true")), None)
@@ -64,8 +62,8 @@ def chosen_commit(name, env):
     elif base.startswith("refs/"):
         named = git(env, "show-ref", "--verify", "--hash", base).stdout.strip()
     else:
-        answer = subprocess.run(["git", "-C", ROOT, "-c", "core.warnAmbiguousRefs=true", "rev-parse", "--verify",
-                                 "--end-of-options", base], capture_output=True, text=True, env=env)
+        answer = git(env, "-c", "core.warnAmbiguousRefs=true", "rev-parse", "--verify", "--end-of-options", base,
+                     plain_no=False)
         if "ambiguous" in answer.stderr:
             raise NotRebuilt(f"{name} could mean two commits of {ROOT}; name it by its full object id or ref")
         named = answer.stdout.strip() if answer.returncode == 0 else ""
@@ -98,32 +96,22 @@ def export(commit, folder, work):
 
 
 def work_folder():
-    """A fresh folder where the build can run its programs: in /tmp, or
-    else in the clone's build/ (a hardened /tmp is mounted noexec)."""
-    tried = []
+    """A fresh folder where the build can run programs: in /tmp, or else in
+    the clone's build/ (a hardened /tmp is mounted noexec)."""
     for parent in ("/tmp", os.path.join(ROOT, "build")):
+        work = None
         try:
             os.makedirs(parent, exist_ok=True)
             work = tempfile.mkdtemp(prefix="notice-verify.", dir=parent)
-        except OSError:
-            tried.append(parent)
-            continue
-        if programs_run_in(work):
+            with open(os.path.join(work, "probe"), "w", encoding="utf-8") as probe:
+                probe.write("#!/bin/sh\n")
+            os.chmod(probe.name, 0o700)
+            subprocess.run([probe.name], check=True)
             return work
-        subprocess.run(["rm", "-rf", work])
-        tried.append(parent)
-    raise Unusable(f"no folder here lets the build run its programs (tried {' and '.join(tried)})")
-
-
-def programs_run_in(folder):
-    probe = os.path.join(folder, "probe")
-    with open(probe, "w", encoding="utf-8") as script:
-        script.write("#!/bin/sh\nexit 0\n")
-    os.chmod(probe, 0o700)
-    try:
-        return subprocess.run([probe]).returncode == 0
-    except OSError:
-        return False
+        except (OSError, subprocess.CalledProcessError):
+            if work:
+                shutil.rmtree(work, ignore_errors=True)
+    raise Unusable(f"no folder here lets the build run its programs (tried /tmp and {ROOT}/build)")
 
 
 def build(commit, processor, work):

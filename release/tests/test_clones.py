@@ -2,6 +2,7 @@
 commit a name means, what the clone's settings, owner, history and files
 may change (nothing), and where the build can run."""
 import concurrent.futures
+import importlib.util
 import os
 import py_compile
 import subprocess
@@ -72,8 +73,8 @@ def clones(tmp_path_factory, builds):
     # Bytecode for one of verify's modules, made from other source, which a review of the clone would not see.
     c.carrier = judging_clone(top / "carrier")
     planted = top / "planted.py"
-    planted.write_text((top / "carrier" / "release" / "printing.py").read_text() + 'print("planted bytecode ran")\n')
-    cache = os.path.join(c.carrier, "release", "__pycache__", "printing.cpython-311.pyc")
+    planted.write_text((top / "carrier" / "release" / "errors.py").read_text() + 'print("planted bytecode ran")\n')
+    cache = importlib.util.cache_from_source(os.path.join(c.carrier, "release", "errors.py"))
     py_compile.compile(str(planted), cache, invalidation_mode=py_compile.PycInvalidationMode.UNCHECKED_HASH)
     # The clone's grafts make a fork's commit an ancestor of HEAD.
     c.grafted = judging_clone(top / "grafted")

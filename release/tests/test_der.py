@@ -6,7 +6,7 @@ import authenticode
 import der
 import pki
 from errors import Refused
-from test_trust import extension_value
+from identities import extension_value
 
 ONE_BYTE_OID = "06 03 2a 03 04"
 ELEMENTS = [

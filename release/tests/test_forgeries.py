@@ -11,8 +11,9 @@ from cryptography.hazmat.primitives import serialization
 import authenticode
 import forge
 import pki
+import stamps
 from conftest import World, expect
-from test_trust import IDENTITIES, fake_of
+from identities import IDENTITIES, fake_of
 
 
 def openssl_ca_and_leaf():
@@ -76,7 +77,7 @@ BASES = {
     "nested": lambda f, w: forge.nest(f["pem"], w["other"]),
     "nested-sha512": lambda f, w: forge.nest(f["pem"], w["other"], digest="sha512"),
     "nested-twice": lambda f, w: forge.nest(f["nested"], w["other"], digest="sha512"),
-    "stamped": lambda f, w: forge.time_stamped(f["pem"], w["tsa"]),
+    "stamped": lambda f, w: stamps.time_stamped(f["pem"], w["tsa"]),
     "stamped-nested": lambda f, w: forge.nest(f["stamped"], w["other"]),
     "many-nested": lambda f, w: nested_times(f["pem"], w["other"], authenticode.MAX_SIGNATURES),
 }
@@ -164,7 +165,7 @@ ROWS = [
     ("a file digest in SHA-1", lambda f, w: forge.sign(f.built, w["signer"], digest="sha1"), ("signer",),
      "refused: digest sha1"),
     ("more nested signatures than the limit", lambda f, w: f["many-nested"], ("signer", "other"),
-     "refused: at most 8"),
+     "refused: more than 8 signatures"),
     ("a nested signature whose digest is broken", lambda f, w: forge.broken_digest(f["nested-sha512"], 1),
      ("signer", "other"), "refused: signs other bytes"),
     ("a nested signature whose value is broken", lambda f, w: forge.broken_value(f["nested"], 1),

@@ -7,13 +7,14 @@ import pytest
 
 import forge
 import pe
+import stamps
 from errors import Refused
 
 SIGNED = {
     "signed": lambda built, w: forge.sign(built, w["signer"]),
     "signed with its chain, SHA-512": lambda built, w: forge.sign(built, w["leaf"], [w["ca"]], digest="sha512"),
     "signed, a signature nested": lambda built, w: forge.nest(forge.sign(built, w["signer"]), w["other"]),
-    "signed and time-stamped": lambda built, w: forge.time_stamped(forge.sign(built, w["signer"]), w["tsa"]),
+    "signed and time-stamped": lambda built, w: stamps.time_stamped(forge.sign(built, w["signer"]), w["tsa"]),
 }
 
 

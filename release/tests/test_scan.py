@@ -8,6 +8,7 @@ import pytest
 import forge
 import judge
 import pe
+import stamps
 
 SCANNED = {}
 
@@ -21,7 +22,7 @@ def judged(position):
 @pytest.mark.slow
 def test_no_changed_byte_is_verified(builds, world):
     """A CA-issued signer, time-stamped, with a nested signature: each kind of element that a signature holds."""
-    data = forge.nest(forge.time_stamped(forge.sign(builds["x86"], world["leaf"], [world["ca"]]), world["tsa"]),
+    data = forge.nest(stamps.time_stamped(forge.sign(builds["x86"], world["leaf"], [world["ca"]]), world["tsa"]),
                       world["other"])
     SCANNED.update(data=data, built=builds["x86"], anchors=[world[name].der for name in ("ca", "tsa", "other")],
                    now=datetime.datetime.now(datetime.timezone.utc))

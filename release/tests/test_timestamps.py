@@ -10,6 +10,7 @@ import authenticode
 import authority
 import forge
 import pki
+import stamps
 from conftest import World, expect, requires
 from pki import CA, CODE_SIGNING, TIME_STAMPING, issue, signer_extensions
 from test_forgeries import IDENTITIES
@@ -35,13 +36,13 @@ STAMPS = {**IDENTITIES,
 def tst_with(*more):
     """A TSTInfo maker that adds the encoded elements more inside it."""
     def made(value, when):
-        sound = forge.tst_info(value, when)
+        sound = stamps.tst_info(value, when)
         return forge.sequence(sound[forge.header_size(sound):], *more)
     return made
 
 
 def long_length(value, when):
-    sound = forge.tst_info(value, when)
+    sound = stamps.tst_info(value, when)
     body = sound[forge.header_size(sound):]
     return b"\x30\x81" + bytes([len(body)]) + body
 
@@ -49,58 +50,58 @@ def long_length(value, when):
 def dated(text):
     """A TSTInfo whose genTime is the GeneralizedTime text, whether or not it is a time."""
     def made(value, when):
-        sound = forge.tst_info(value, datetime.datetime(2000, 1, 1, tzinfo=datetime.timezone.utc))
+        sound = stamps.tst_info(value, datetime.datetime(2000, 1, 1, tzinfo=datetime.timezone.utc))
         return forge.splice(sound, b"\x18\x0f20000101000000Z", forge.tagged(0x18, text))
     return made
 
 
 def self_stamped(f, w, name):
     """Signed by name, which time-stamps itself while its certificate was valid."""
-    return forge.time_stamped(forge.sign(f.built, w[name]), w[name], pki.NOW - 45 * DAY)
+    return stamps.time_stamped(forge.sign(f.built, w[name]), w[name], pki.NOW - 45 * DAY)
 
 
 ROWS = [
     ("stamped now, signer and authority trusted", lambda f, w: f["stamped"], ("signer", "tsa"), "verified", NOW),
     ("stamped by an authority not trusted", lambda f, w: f["stamped"], ("signer",), "untrusted: the time-stamp", NOW),
-    ("a trusted stamp dated 20 days from now", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], pki.NOW + 20 * DAY),
+    ("a trusted stamp dated 20 days from now", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], pki.NOW + 20 * DAY),
      ("signer", "tsa"), "untrusted: later than now", NOW),
-    ("a trusted stamp dated 4 minutes 59 seconds after now", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], pki.NOW),
+    ("a trusted stamp dated 4 minutes 59 seconds after now", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], pki.NOW),
      ("signer", "tsa"), "verified", -299 * SECOND),
-    ("a trusted stamp dated 5 minutes 1 second after now", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], pki.NOW),
+    ("a trusted stamp dated 5 minutes 1 second after now", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], pki.NOW),
      ("signer", "tsa"), "untrusted: later than now", -301 * SECOND),
-    ("an expired signer, a trusted stamp from while it was valid", lambda f, w: forge.time_stamped(
+    ("an expired signer, a trusted stamp from while it was valid", lambda f, w: stamps.time_stamped(
         forge.sign(f.built, w["short-lived"]), w["tsa"]), ("short-lived", "tsa"), "verified", 40 * DAY),
-    ("an expired signer, a stamp from while it was valid, the authority not trusted", lambda f, w: forge.time_stamped(
+    ("an expired signer, a stamp from while it was valid, the authority not trusted", lambda f, w: stamps.time_stamped(
         forge.sign(f.built, w["short-lived"]), w["tsa"]), ("short-lived",), "untrusted: has expired", 40 * DAY),
-    ("a Lifetime Signing signer, stamped, judged after its certificate expired", lambda f, w: forge.time_stamped(
+    ("a Lifetime Signing signer, stamped, judged after its certificate expired", lambda f, w: stamps.time_stamped(
         forge.sign(f.built, w["lifetime"]), w["tsa"]), ("lifetime", "tsa"), "untrusted: has expired", 40 * DAY),
     ("a signer for any purpose, expired, that time-stamps itself", lambda f, w: self_stamped(f, w, "any-expired"),
      ("any-expired",), "refused: time stamping alone", NOW),
     ("a signer for code signing and time stamping, expired, that time-stamps itself", lambda f, w: self_stamped(
         f, w, "dual-expired"), ("dual-expired",), "refused: time stamping alone", NOW),
-    ("an authority whose timeStamping is not critical", lambda f, w: forge.time_stamped(f["pem"], w["loose-tsa"]),
+    ("an authority whose timeStamping is not critical", lambda f, w: stamps.time_stamped(f["pem"], w["loose-tsa"]),
      ("signer", "loose-tsa"), "refused: time stamping alone", NOW),
     ("a stamp whose signature is broken", lambda f, w: forge.flipped(f["stamped"], forge.unsigned_value(
         forge.first_signer(forge.signature(f["stamped"])["content"]), authenticode.RFC3161_TIME_STAMP)[
         "content"]["signer_infos"][0]["signature"].native), ("signer", "tsa"), "refused: does not verify", NOW),
-    ("a TSTInfo with its length in the long form", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], tst=long_length),
+    ("a TSTInfo with its length in the long form", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], tst=long_length),
      ("signer", "tsa"), "refused: not DER", NOW),
-    ("a TSTInfo with a critical extension that nothing knows", lambda f, w: forge.time_stamped(
+    ("a TSTInfo with a critical extension that nothing knows", lambda f, w: stamps.time_stamped(
         f["pem"], w["tsa"], tst=tst_with(forge.tagged(0xA1, UNKNOWN_CRITICAL))), ("signer", "tsa"),
      "refused: critical extensions", NOW),
-    ("a TSTInfo that writes out ordering FALSE", lambda f, w: forge.time_stamped(
+    ("a TSTInfo that writes out ordering FALSE", lambda f, w: stamps.time_stamped(
         f["pem"], w["tsa"], tst=tst_with(b"\x01\x01\x00")), ("signer", "tsa"), "refused: default written out", NOW),
-    ("a TSTInfo that names another authority", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], tst=tst_with(
+    ("a TSTInfo that names another authority", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], tst=tst_with(
         forge.tagged(0xA0, forge.tagged(0xA4, w["other"].certificate.subject.public_bytes())))), ("signer", "tsa"),
      "refused: another authority", NOW),
-    ("a stamp dated in the year 0", lambda f, w: forge.time_stamped(f["pem"], w["tsa"], tst=dated(b"00000101000000Z")),
+    ("a stamp dated in the year 0", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], tst=dated(b"00000101000000Z")),
      ("signer", "tsa"), "refused: its time cannot be read", NOW),
-    ("a certificate in the token that no chain uses", lambda f, w: forge.token_edited(
+    ("a certificate in the token that no chain uses", lambda f, w: stamps.token_edited(
         f["stamped"], lambda s: s["certificates"].append(cms.CertificateChoices.load(w["other"].der))),
      ("signer", "tsa"), "refused: on no path", NOW),
-    ("a CRL in the token", lambda f, w: forge.token_edited(f["stamped"], lambda s: s.__setitem__(
+    ("a CRL in the token", lambda f, w: stamps.token_edited(f["stamped"], lambda s: s.__setitem__(
         "crls", [forge.revocation(w["tsa"], 1)])), ("signer", "tsa"), "refused: CRLs", NOW),
-    ("an unsigned attribute on the token's signer", lambda f, w: forge.token_edited(f["stamped"], lambda s: (
+    ("an unsigned attribute on the token's signer", lambda f, w: stamps.token_edited(f["stamped"], lambda s: (
         forge.add_attribute(forge.first_signer(s), forge.UNKNOWN_ATTRIBUTE, [core.Any.load(forge.PAYLOAD)]))),
      ("signer", "tsa"), "refused: not judged here", NOW),
 ]

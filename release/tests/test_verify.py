@@ -2,6 +2,7 @@
 release would hold or that an attacker chose: FILE, --trust files, build
 records, the command line and the caller's environment."""
 import concurrent.futures
+import hashlib
 import os
 import subprocess
 from types import SimpleNamespace
@@ -9,8 +10,10 @@ from types import SimpleNamespace
 import pytest
 from cryptography import x509
 
+import bounded
 import forge
 import pki
+import stamps
 from conftest import RELEASE, said, verify
 
 DRAWING = "notice throwaway \x1b[2K\rverified: forged"
@@ -30,11 +33,11 @@ def given(tmp_path_factory, builds, world, head):
         (folder / name).write_bytes(data)
         return g.path(name)
     signer, other = world["signer"], world["other"]
-    fingerprint = g.fingerprint = forge.hashlib.sha256(signer.der).digest().hex(":").upper()
+    fingerprint = g.fingerprint = hashlib.sha256(signer.der).digest().hex(":").upper()
     put("unsigned.exe", builds["x86"])
     put("unsigned-x64.exe", builds["x64"])
     put("signed.exe", forge.sign(builds["x86"], signer))
-    put("stamped-x64.exe", forge.time_stamped(forge.sign(builds["x64"], signer), world["tsa"]))
+    put("stamped-x64.exe", stamps.time_stamped(forge.sign(builds["x64"], signer), world["tsa"]))
     put("changed.exe", builds["x86"][:4096] + bytes([builds["x86"][4096] ^ 0x90]) + builds["x86"][4097:])
     put("text.exe", b"not a program\n" * 1000)
     put("drawing.exe", forge.sign(builds["x86"], named(DRAWING)))
@@ -54,7 +57,7 @@ def given(tmp_path_factory, builds, world, head):
                              g.path("unsigned-x64.exe")],
                             capture_output=True, text=True, check=True).stdout
     put("unsigned.buildinfo", record.encode())
-    changed_sha256 = forge.hashlib.sha256((folder / "changed.exe").read_bytes()).hexdigest()
+    changed_sha256 = hashlib.sha256((folder / "changed.exe").read_bytes()).hexdigest()
     put("elsewhere.buildinfo", "".join(
         "Package: cmake 3.99.0-1\n" if line.startswith("Package: cmake ") else
         f"Notice-Exe-SHA256-x86: {changed_sha256}\n" if line.startswith("Notice-Exe-SHA256-x86") else line + "\n"
@@ -66,7 +69,7 @@ def given(tmp_path_factory, builds, world, head):
     put("-notice.exe", builds["x86"])
     put(os.fsdecode(b"a\nverified: forged\xff"), builds["x86"])
     put("changed\nverified: forged", (folder / "changed.exe").read_bytes())
-    for fifo in ("record.pipe", "trust.pipe"):
+    for fifo in ("record.pipe", "trust.pipe", "once.pipe", "silent.pipe"):
         os.mkfifo(folder / fifo)
     with open(folder / "huge-trust.pem", "wb") as huge:
         huge.truncate(1024 ** 3)
@@ -104,6 +107,8 @@ ROWS = [
     ("the commit taken from the release's build record", lambda g: ["--buildinfo", g.path("unsigned.buildinfo"),
      g.path("unsigned.exe")], 0, (), None, None),
     ("a name that starts with -", lambda g: ["--", g.path("-notice.exe")], 0, (), None, None),
+    ("a file that can be read only once: a pipe", lambda g: ["-c", 'cat "$0" >"$1" & exec "$2" "$1"',
+     g.path("unsigned.exe"), g.path("once.pipe"), os.path.join(RELEASE, "verify")], 0, (), None, None, "sh"),
     ("a name with a line break and a byte that is no UTF-8, printed escaped", lambda g: [
         g.path(os.fsdecode(b"a\nverified: forged\xff"))], 0, ("a\\nverified: forged\\udcff",), "verified: forged", None),
     ("signed, its signer not trusted", lambda g: [g.path("signed.exe")], 3, ("not trusted here",), None, None),
@@ -175,8 +180,8 @@ def given_value(value, g):
 def runs(given):
     """Every row's run, started at once on as many workers as there are processors: each waits mostly for a build."""
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
-        yield {why: pool.submit(verify, *arguments(given), env=given_value(env, given))
-               for why, arguments, _, _, _, env in ROWS}
+        yield {why: pool.submit(verify, *arguments(given), env=given_value(env, given), verifier=verifier[0])
+               for why, arguments, _, _, _, env, *verifier in [(*row, None) for row in ROWS]}
 
 
 @pytest.mark.parametrize("status, texts, unwanted", [pytest.param(*row[2:5], id=row[0]) for row in ROWS])
@@ -184,3 +189,10 @@ def test_verify(request, runs, given, status, texts, unwanted):
     got, output = runs[request.node.callspec.id].result()
     assert got == status, output
     said(output, given_value(texts, given), given_value(unwanted, given))
+
+
+def test_a_fifo_that_no_one_writes(given, monkeypatch):
+    """Given up on once nothing arrives for SILENCE seconds, never waited on."""
+    monkeypatch.setattr(bounded, "SILENCE", 1)
+    with pytest.raises(bounded.Unreadable, match="nothing arrived for 1 s"):
+        bounded.read_bounded(given.path("silent.pipe"), 1024)
