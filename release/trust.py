@@ -59,9 +59,10 @@ def load_anchor(path):
             raise Unusable(f"--trust {path}: no certificate in it") from error
     try:
         check_der(der, "its certificate")
+        describe(der)  # its names are printed
         if rules.public_key(x509.load_der_x509_certificate(der)) is None:
             raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
-    except (Refused, ValueError) as error:
+    except (Refused, ValueError, TypeError, KeyError) as error:
         raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
     return der
 

@@ -139,10 +139,10 @@ ROWS = [
         f.built, w["new-leaf"], [w["new-inter"], w["new-by-old"], w["old-root"]]), ("new-root",), "verified"),
     ("a signer under a CA that openssl req -x509 made, without keyUsage", lambda f, w: forge.sign(
         f.built, w["openssl-leaf"], [w["openssl-ca"]]), ("openssl-ca",), "verified"),
-    ("a commonName stored as a BIT STRING", lambda f, w: forge.sign(f.built, w["cn-bits"]), ("cn-bits",),
-     "refused: cannot be judged"),
-    ("a commonName stored as a SEQUENCE", lambda f, w: forge.sign(f.built, w["cn-sequence"]), ("cn-sequence",),
-     "refused: cannot be judged"),
+    ("a leaf whose commonName is stored as a BIT STRING, its CA trusted", lambda f, w: forge.sign(
+        f.built, w["cn-bits"], [w["ca"]]), ("ca",), "refused: cannot be judged"),
+    ("a leaf whose commonName is stored as a SEQUENCE, its CA trusted", lambda f, w: forge.sign(
+        f.built, w["cn-sequence"], [w["ca"]]), ("ca",), "refused: cannot be judged"),
     ("an emailAddress with a byte above 0x7F", lambda f, w: forge.sign(f.built, w["email-above-7f"]),
      ("email-above-7f",), "refused: cannot be judged"),
     ("an unknown unsigned attribute with no value", lambda f, w: forge.edited(f["pem"], lambda s: forge.add_attribute(

@@ -7,11 +7,10 @@ import pytest
 from asn1crypto import cms, core
 
 import authenticode
-import authority
 import forge
 import pki
 import stamps
-from conftest import World, expect, requires
+from conftest import World, expect
 from pki import CA, CODE_SIGNING, TIME_STAMPING, issue, signer_extensions
 from test_forgeries import IDENTITIES
 
@@ -116,17 +115,3 @@ def files(builds):
 @pytest.mark.parametrize("make, anchors, wanted, later", [pytest.param(*row[1:], id=row[0]) for row in ROWS])
 def test_time_stamp(files, make, anchors, wanted, later):
     expect(make(files, files.world), files.built, [files.world[name] for name in anchors], wanted, pki.NOW + later)
-
-
-@requires("openssl", "osslsigncode")
-def test_openssl_ts_with_a_chain(files, tmp_path):
-    """openssl ts run with `certs =` writes the token's certificates as they come, out of DER's order."""
-    w = files.world
-    certificate, key = w["chained-tsa"].write(str(tmp_path), "tsa")
-    (tmp_path / "chain.pem").write_bytes(w["tsa-root"].pem)
-    with authority.serving(authority.configuration(str(tmp_path), certificate, key, tmp_path / "chain.pem")) as url:
-        data = forge.sign(files.built, w["signer"], url=url)
-    token = forge.unsigned_value(forge.first_signer(forge.signature(data)["content"]), authenticode.RFC3161_TIME_STAMP)
-    carried = [choice.dump() for choice in token["content"]["certificates"]]
-    assert carried != sorted(carried), "the token's certificates are in DER's order: this row would prove nothing"
-    expect(data, files.built, [w["signer"], w["tsa-root"]], "verified")

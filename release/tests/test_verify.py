@@ -14,7 +14,8 @@ import bounded
 import forge
 import pki
 import stamps
-from conftest import RELEASE, said, verify
+from conftest import RELEASE, World, said, verify
+from test_forgeries import IDENTITIES
 
 DRAWING = "notice throwaway \x1b[2K\rverified: forged"
 
@@ -37,6 +38,7 @@ def given(tmp_path_factory, builds, world, head):
     put("unsigned.exe", builds["x86"])
     put("unsigned-x64.exe", builds["x64"])
     put("signed.exe", forge.sign(builds["x86"], signer))
+    put("attacker.exe", forge.sign(builds["x86"], other))
     put("stamped-x64.exe", stamps.time_stamped(forge.sign(builds["x64"], signer), world["tsa"]))
     put("changed.exe", builds["x86"][:4096] + bytes([builds["x86"][4096] ^ 0x90]) + builds["x86"][4097:])
     put("text.exe", b"not a program\n" * 1000)
@@ -46,6 +48,7 @@ def given(tmp_path_factory, builds, world, head):
     put("signer.pem", signer.pem)
     put("signer.der", signer.der)
     put("tsa.pem", world["tsa"].pem)
+    put("cn-bits.pem", World(IDENTITIES)["cn-bits"].pem)
     put("key-then-signer.pem", open(signer.write(str(folder), "exported")[1], "rb").read() + signer.pem)
     put("bom-signer.pem", b"\xef\xbb\xbf" + signer.pem)
     put("two.pem", signer.pem + other.pem)
@@ -148,8 +151,11 @@ ROWS = [
      ("larger than 1 MiB",), None, None),
     ("a --trust file of two certificates", lambda g: ["--trust", g.path("two.pem"), g.path("signed.exe")], 2,
      ("holds 2 certificates",), None, None),
-    ("a --trust DER certificate with a PEM block after it, which openssl x509 does not read", lambda g: [
-        "--trust", g.path("vendor-then-attacker.der"), g.path("signed.exe")], 2, ("bytes follow its DER",), None, None),
+    ("the attacker's file, trusted through a PEM block after the vendor's DER certificate", lambda g: [
+        "--trust", g.path("vendor-then-attacker.der"), g.path("attacker.exe")], 2, ("bytes follow its DER",), None,
+     None),
+    ("a --trust certificate whose commonName is a BIT STRING", lambda g: [
+        "--trust", g.path("cn-bits.pem"), g.path("unsigned.exe")], 2, ("that can be read",), None, None),
     ("a --trust certificate of an ML-DSA key, which nothing here reads", lambda g: [
         "--trust", g.path("ml-dsa.der"), g.path("unsigned.exe")], 2, ("nothing here reads",), None, None),
     ("the usual build flags in the caller's shell, with the build record", lambda g: [
