@@ -75,12 +75,7 @@ def with_signature(unsigned, signature):
 
 
 def digest(data, layout, name):
-    """The digest that a signature covers: the file less the three ranges that signing changes."""
-    table_end = layout.table if layout.table_size else len(data)
-    covered = [(0, layout.checksum),  # up to the CheckSum field
-               (layout.checksum + 4, layout.security_entry),  # up to the security directory entry
-               (layout.security_entry + 8, table_end)]  # up to the certificate table
-    hashed = hashlib.new(name)
-    for start, end in covered:
-        hashed.update(data[start:end])
-    return hashed.digest()
+    """The digest that a signature covers: the file less the CheckSum field,
+    the security directory entry and the certificate table, which signing changes."""
+    return hashlib.new(name, data[:layout.checksum] + data[layout.checksum + 4:layout.security_entry] +
+                       data[layout.security_entry + 8:layout.table or len(data)]).digest()

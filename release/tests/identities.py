@@ -127,6 +127,11 @@ IDENTITIES = {**SHARED,
         lambda e: e.insert(0, {"extn_id": "extended_key_usage", "extn_value": ["server_auth"]}))),
     "version-2": lambda w: pki.edited(issue("version 2 leaf", w["ca"]), w["ca"], lambda tbs: (
         tbs.__setitem__("version", "v2"), tbs.dump(force=True))[1]),
+    "ec-ca": lambda w: issue("EC CA", extensions=CA),
+    "ec-leaf": lambda w: issue("leaf under an EC CA", w["ec-ca"]),
+    "no-curve-ca": lambda w: pki.edited(w["ec-ca"], w["ec-ca"], lambda tbs: (tbs.__setitem__(
+        "subject_public_key_info", {"algorithm": {"algorithm": "ec"}, "public_key": tbs["subject_public_key_info"][
+            "public_key"]}), tbs.dump(force=True))[1]),
     "loose-tsa": lambda w: issue("authority whose EKU is not critical", extensions=signer_extensions(TIME_STAMPING)),
     "signing-tsa": lambda w: issue("authority that signs code too", extensions=signer_extensions(
         CODE_SIGNING, TIME_STAMPING, critical_purposes=True)),

@@ -80,6 +80,8 @@ CODE_SIGNING_ROWS = [
      "refused: unhandled critical extension"),
     ("a leaf with two extendedKeyUsage, serverAuth first", "twice-eku", ("ca",), ("ca",), "refused: "),
     ("a version 2 leaf with extensions", "version-2", ("ca",), ("ca",), "refused: "),
+    ("a pinned leaf under a CA whose EC key names no curve", "ec-leaf", ("no-curve-ca",), ("ec-leaf",),
+     "refused: on no path"),
     ("a certificate carried twice", "leaf", ("ca", "ca"), ("ca",), "refused: carries a certificate twice"),
     ("a certificate that no path uses", "signer", ("other",), ("signer",), "refused: on no path"),
     ("a made-up form of the pinned signer: its subject and key, 128 KiB of any bytes for a signature", "signer",
