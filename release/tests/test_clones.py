@@ -6,6 +6,7 @@ import importlib.util
 import os
 import py_compile
 import subprocess
+import tempfile
 from types import SimpleNamespace
 
 import pytest
@@ -82,12 +83,13 @@ def clones(tmp_path_factory, builds):
     (top / "grafted" / ".git" / "info" / "grafts").write_text(
         f"{git(c.grafted, 'rev-parse', 'HEAD')} {git(c.grafted, 'rev-parse', 'HEAD^')} {c.graft}\n")
     c.before_x64 = git(ROOT, "log", "--format=%H", "--diff-filter=A", "--", "release/build-exe").splitlines()[-1]
-    # Outside /tmp, which the hardened rows mount over.
-    c.hardened = judging_clone(os.path.join(ROOT, "build", "tests", f"hardened-{os.getpid()}"))
+    # Outside /tmp, which the hardened rows mount over, with the build/ that one of them mounts over too.
+    c.hardened = judging_clone(os.path.join(tempfile.mkdtemp(dir="/var/tmp"), "hardened"))
+    os.mkdir(os.path.join(c.hardened, "build"))
     subprocess.run(["cp", c.file, c.hardened], check=True)
     c.hardened_file = os.path.join(c.hardened, "unsigned.exe")
     yield c
-    subprocess.run(["rm", "-rf", c.hardened])
+    subprocess.run(["rm", "-rf", os.path.dirname(c.hardened)])
 
 
 def verifier(clone):
