@@ -132,6 +132,8 @@ IDENTITIES = {**SHARED,
     "no-curve-ca": lambda w: pki.edited(w["ec-ca"], w["ec-ca"], lambda tbs: (tbs.__setitem__(
         "subject_public_key_info", {"algorithm": {"algorithm": "ec"}, "public_key": tbs["subject_public_key_info"][
             "public_key"]}), tbs.dump(force=True))[1]),
+    "no-ca": lambda w: issue("issuer that is no CA", extensions=[(x509.BasicConstraints(False, None), True)]),
+    "under-no-ca": lambda w: issue("leaf under an issuer that is no CA", w["no-ca"]),
     "loose-tsa": lambda w: issue("authority whose EKU is not critical", extensions=signer_extensions(TIME_STAMPING)),
     "signing-tsa": lambda w: issue("authority that signs code too", extensions=signer_extensions(
         CODE_SIGNING, TIME_STAMPING, critical_purposes=True)),

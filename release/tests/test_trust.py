@@ -72,6 +72,7 @@ CODE_SIGNING_ROWS = [
     ("a leaf that its CA signed with MD5", "md5-leaf", ("rsa-ca",), ("rsa-ca",), "refused: weak or unknown digest"),
     ("a leaf under a root of path length 0 and an intermediate, the root trusted", "path-leaf", ("path-inter",),
      ("path-root",), "refused: path length"),
+    ("a leaf whose issuer is no CA", "under-no-ca", ("no-ca",), ("no-ca",), "refused: invalid CA certificate"),
     ("a CA whose keyUsage does not allow keyCertSign", "no-cert-sign-leaf", ("no-cert-sign-ca",),
      ("no-cert-sign-ca",), "refused: invalid CA certificate"),
     ("a leaf outside the names that its CA permits", "names-outside", ("names-ca",), ("names-ca",),
