@@ -7,6 +7,7 @@ Every carried certificate is on that path, above it issuing its top, or
 another form of one of these whose own signature a certificate at hand
 verifies: the only signature that nothing at hand verifies is the topmost one's.
 """
+import functools
 import hashlib
 import re
 
@@ -89,7 +90,7 @@ def check_carried(path, carried, anchors, what):
     """Refuses a carried certificate that is neither on path, nor above it
     issuing its top, nor another form of one of these verified at hand."""
     parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
-    verified = lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values())  # noqa: E731
+    verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
     chain = list(path)
     while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):  # up to a self-signed top
         issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
