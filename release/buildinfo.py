@@ -8,13 +8,14 @@ not, the record says which packages to install.
     release/buildinfo.py COMMIT X86_EXE X64_EXE    prints the record for this machine
 """
 import hashlib
+import re
 import subprocess
 import sys
 from dataclasses import dataclass
 from typing import Dict
 
 import bounded
-from printing import printable
+from errors import Refused
 
 FORMAT = "notice-buildinfo 2"
 MAX_RECORD = 64 * 1024  # a record is some 1 KiB
@@ -28,10 +29,6 @@ PACKAGES = [
     "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev",
     "gcc-mingw-w64-base", "mingw-w64-common", "cmake", "cmake-data",
 ]
-
-
-class Malformed(Exception):
-    """The record cannot be read."""
 
 
 @dataclass
@@ -49,51 +46,36 @@ def installed_version(package):
     return version.strip() if found.returncode == 0 and status.startswith("ii") else None
 
 
-def digest_key(processor):
-    return f"Notice-Exe-SHA256-{processor}"
-
-
 def write(commit, notice_sha256):
     lines = [f"Format: {FORMAT}", f"Commit: {commit}"]
-    lines += [f"{digest_key(processor)}: {notice_sha256[processor]}" for processor in PROCESSORS]
+    lines += [f"Notice-Exe-SHA256-{processor}: {notice_sha256[processor]}" for processor in PROCESSORS]
     lines += [f"Package: {package} {installed_version(package) or '(not installed)'}" for package in PACKAGES]
     return "\n".join(lines) + "\n"
 
 
-def is_hex(text, length):
-    return len(text) == length and all(c in "0123456789abcdef" for c in text)
-
-
-def read_text(path):
-    try:
-        return bounded.read_regular(path, MAX_RECORD).decode("utf-8")
-    except bounded.Unreadable as error:
-        raise Malformed(f"{path}: {error}") from error
-    except UnicodeDecodeError as error:
-        raise Malformed(f"{path}: cannot be read: {error}") from error
-
-
 def read(path):
-    fields = {"Package": []}
-    for line in read_text(path).splitlines():
+    """The record at path; each field but Package may be named once, as a second would give a reader another value."""
+    try:
+        text = bounded.read_regular(path, MAX_RECORD).decode("utf-8")
+    except (bounded.Unreadable, UnicodeDecodeError) as error:
+        raise Refused(f"{path}: {error}") from error
+    fields, packages = {}, {}
+    for line in text.splitlines():
         key, separator, value = line.partition(": ")
         if not separator:
-            raise Malformed(f"{path}: a line is not 'Key: value': {line.strip()!r}")
+            raise Refused(f"{path}: a line is not 'Key: value': {line.strip()!r}")
         if key == "Package":
-            fields["Package"].append(value)
+            packages.update([value.split(" ", 1)] if " " in value else [])
         elif key in fields:
-            # Two commits, say: a reader would see one and verify build the other.
-            raise Malformed(f"{path}: {key} is given twice")
-        else:
-            fields[key] = value
+            raise Refused(f"{path}: {key} is given twice")
+        fields[key] = value
+    digests = {processor: fields.get(f"Notice-Exe-SHA256-{processor}", "") for processor in PROCESSORS}
     if fields.get("Format") != FORMAT:
-        raise Malformed(f"{path}: not a notice build record")
-    commit = fields.get("Commit", "")
-    digests = {processor: fields.get(digest_key(processor), "") for processor in PROCESSORS}
-    if not is_hex(commit, 40) or not all(is_hex(digest, 64) for digest in digests.values()):
-        raise Malformed(f"{path}: its commit or a SHA-256 is malformed")
-    packages = dict(entry.split(" ", 1) for entry in fields["Package"] if " " in entry)
-    return Record(commit, digests, packages)
+        raise Refused(f"{path}: not a notice build record")
+    if not re.fullmatch("[0-9a-f]{40}", fields.get("Commit", "")) or not all(
+            re.fullmatch("[0-9a-f]{64}", digest) for digest in digests.values()):
+        raise Refused(f"{path}: its commit or a SHA-256 is malformed")
+    return Record(fields["Commit"], digests, packages)
 
 
 def explain(record, processor, built_sha256):
@@ -102,10 +84,9 @@ def explain(record, processor, built_sha256):
     if built_sha256 == recorded:
         return ["This machine builds the recorded notice.exe: the file is not that build."]
     # Only the packages that shape the bytes are looked up, whatever else the record names.
-    recorded_packages = {name: record.packages.get(name, "(not recorded)") for name in PACKAGES}
     here = {name: installed_version(name) for name in PACKAGES}
-    differ = [f"  {name}: {here[name] or 'not installed'} here, {printable(version)} in the record"
-              for name, version in sorted(recorded_packages.items()) if here[name] != version]
+    differ = [f"  {name}: {here[name] or 'not installed'} here, {record.packages.get(name, '(not recorded)')} in the"
+              " record" for name in PACKAGES if here[name] != record.packages.get(name)]
     if not differ:
         return [f"This machine builds other bytes than the record's ({recorded}), "
                 "with the same packages: the build is not reproducible here."]
@@ -113,13 +94,8 @@ def explain(record, processor, built_sha256):
             " and these packages differ from it; install the recorded versions to rebuild it:"] + differ
 
 
-def sha256_of(path):
-    with open(path, "rb") as exe:
-        return hashlib.sha256(exe.read()).hexdigest()
-
-
 if __name__ == "__main__":
     if len(sys.argv) != 4:
         sys.exit(__doc__.split("\n\n")[1].strip())
-    built = dict(zip(PROCESSORS, sys.argv[2:]))
-    sys.stdout.write(write(sys.argv[1], {processor: sha256_of(path) for processor, path in built.items()}))
+    print(write(sys.argv[1], {p: hashlib.sha256(open(f, "rb").read()).hexdigest() for p, f in
+                              zip(PROCESSORS, sys.argv[2:])}), end="")

@@ -1,0 +1,142 @@
+"""Whom a signature's chain makes trusted. OpenSSL chooses and validates
+the path (RFC 5280) from the signer up to a certificate that the user
+named, from a store that holds those certificates and nothing else; code
+signing's own rules (rules.py) then judge the path that it chose.
+
+Every carried certificate is on that path, above it issuing its top, or
+another form of one of these whose own signature a certificate at hand
+verifies: the only signature that nothing at hand verifies is the topmost one's.
+"""
+import functools
+import hashlib
+import re
+
+from cryptography import x509
+from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
+from OpenSSL import crypto
+
+import bounded
+import rules
+from der import check_der
+from errors import Refused, Unusable
+
+MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
+# OpenSSL's verdicts on a chain that is intact but not trusted here: no
+# certificate of it is the user's, or one is not valid at the time judged.
+UNTRUSTED = {2, 9, 10, 18, 19, 20, 21}
+PEM_CERTIFICATE = re.compile(rb"-----BEGIN (X509 |TRUSTED )?CERTIFICATE-----")
+DER, PEM = crypto.FILETYPE_ASN1, crypto.FILETYPE_PEM
+
+
+def fingerprint(der):
+    return f"sha256 {hashlib.sha256(der).digest().hex(':').upper()}"
+
+
+def describe(der):
+    """Fingerprint first, so that no name can put another before it, then subject and issuer."""
+    certificate = x509.load_der_x509_certificate(der)
+    return f"{fingerprint(der)}: {certificate.subject.rfc4514_string()} (issuer {certificate.issuer.rfc4514_string()})"
+
+
+def load_anchor(path):
+    """The one certificate of a --trust file, read as `openssl x509 -in
+    FILE` reads it: the DER certificate that the file is, or else its PEM
+    certificate block; a file that holds more is refused."""
+    try:
+        data = bounded.read_regular(path, MAX_TRUST_FILE)
+    except bounded.Unreadable as error:
+        raise Unusable(f"--trust {path}: {error}") from error
+    try:
+        der = crypto.dump_certificate(DER, crypto.load_certificate(DER, data))
+        if der != data:
+            raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
+    except crypto.Error:
+        blocks = len(PEM_CERTIFICATE.findall(data))
+        if blocks > 1:
+            raise Unusable(f"--trust {path}: it holds {blocks} certificates; a --trust file holds one")
+        try:
+            der = crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
+        except crypto.Error as error:
+            raise Unusable(f"--trust {path}: no certificate in it") from error
+    try:
+        check_der(der, "its certificate")
+        describe(der)  # its names are printed
+        if rules.public_key(x509.load_der_x509_certificate(der)) is None:
+            raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
+    except (Refused, ValueError, TypeError, KeyError) as error:
+        raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
+    return der
+
+
+def openssl_path(leaf, carried, anchors, at):
+    """The path that OpenSSL validates from leaf up to a certificate that
+    the user named, at the time at, as DER, leaf first; or else None and
+    OpenSSL's error: its code, its message and the certificate concerned."""
+    store = crypto.X509Store()
+    for anchor in anchors:
+        store.add_cert(crypto.load_certificate(DER, anchor))
+    store.set_flags(crypto.X509StoreFlags.PARTIAL_CHAIN)  # a certificate that the user named is an anchor by itself
+    store.set_time(at)
+    # A pinned signer is trusted for itself: OpenSSL would still judge the certificates carried above it.
+    above = [] if leaf in anchors else [crypto.load_certificate(DER, c) for c in carried if c != leaf]
+    try:
+        path = crypto.X509StoreContext(store, crypto.load_certificate(DER, leaf), above).get_verified_chain()
+        return [crypto.dump_certificate(DER, c) for c in path], None
+    except crypto.X509StoreContextError as error:
+        return None, (*error.errors[::2], crypto.dump_certificate(DER, error.certificate))
+
+
+def check_carried(path, carried, anchors, what):
+    """Refuses a carried certificate that is neither on path, nor above it
+    issuing its top, nor another form of one of these verified at hand."""
+    parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
+    verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
+    chain = list(path)
+    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):  # up to a self-signed top
+        issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
+        if not issuers:
+            break
+        chain.append(sorted(issuers, key=lambda der: not verified(der))[0])  # a form that is verified first
+    pending = [der for der in carried if der not in chain]
+    while pending:
+        linked = [der for der in pending if verified(der) and any(
+            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain)]
+        if not linked:
+            raise Refused(f"{what} carries a certificate that is on no path of it, or that nothing at hand"
+                          f" verifies: {fingerprint(pending[0])}")
+        chain += linked
+        pending = [der for der in pending if der not in linked]
+
+
+def other_form(certificate, of):
+    """Another certificate of the same subject and key: cross-signed, or renewed."""
+    keys = [rules.public_key(c) for c in (certificate, of)]
+    return (None not in keys and certificate.subject.public_bytes() == of.subject.public_bytes()
+            and len({key.public_bytes(Encoding.DER, PublicFormat.SubjectPublicKeyInfo) for key in keys}) == 1)
+
+
+def problems(leaf, carried, anchors, use, at, what):
+    """Why leaf, judged for use at the time at, is not trusted here; empty
+    if it is. Raises Refused for a chain that breaks a rule, whom to trust aside."""
+    if len(set(carried)) != len(carried):
+        raise Refused(f"{what} carries a certificate twice")
+    path, error = openssl_path(leaf, carried, anchors, at)
+    judged = path or [leaf]  # untrusted: only the signer's own rules can be judged
+    broken = rules.broken_rule([x509.load_der_x509_certificate(der) for der in judged], use)
+    if broken:
+        raise Refused(f"{what} (certificate {fingerprint(judged[broken[0]])}): {broken[1]}")
+    check_carried(judged, carried, anchors, what)
+    if error is None:
+        return []
+    code, message, concerned = error
+    if code not in UNTRUSTED:
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
+    return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in (9, 10) else "")]
+
+
+def judged_at(leaf, vouched, now):
+    """When the chain of leaf must be valid: at the time that a trusted
+    time-stamp vouches for (None: no such time-stamp), or now for a
+    certificate made to sign only for its own lifetime."""
+    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
+    return now if vouched is None or lifetime else vouched
