@@ -12,14 +12,8 @@ namespace {
 constexpr char ADVAPI32_FILE[] = "\\advapi32.dll";
 constexpr WORD NO_CATEGORY = 0;
 
-// Nobody registers the source, so these lines are all that an administrator
-// reads: Windows has no description to show for the event's id.
 const char* HeadlineOf(UNSHOWN why) {
-    if (why == UNSHOWN::NO_ONE_CAN_SEE) {
-        return "notice.exe did not show this notice: no user could see a box where it ran. Its caption and "
-               "text follow.";
-    }
-    return "notice.exe did not show this notice: Windows could not show its box. Its caption and text follow.";
+    return why == UNSHOWN::NO_ONE_CAN_SEE ? NOTICE_EVENT_NO_ONE_CAN_SEE : NOTICE_EVENT_BOX_FAILED;
 }
 
 using REGISTER_EVENT_SOURCE_A = HANDLE(WINAPI*)(LPCSTR, LPCSTR);
@@ -57,7 +51,8 @@ void WriteEvent(const EVENT_LOG_CALLS& calls, LPCSTR* strings, WORD count) {
     if (source == nullptr) {
         return;
     }
-    calls.report(source, EVENTLOG_ERROR_TYPE, NO_CATEGORY, NOTICE_EVENT_ID, nullptr, count, 0, strings, nullptr);
+    calls.report(source, EVENTLOG_ERROR_TYPE, NO_CATEGORY, NOTICE_EVENT_ID, nullptr, count, 0, strings,
+                 nullptr);
     calls.deregister(source);
 }
 
