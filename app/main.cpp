@@ -1,9 +1,11 @@
 // The program's entry: cuts the tail from the command line, shows it as an
-// error box, and ends with status 0 however the box is dismissed.
+// error box, and ends with status 0 however the box is dismissed. A notice
+// that no box showed goes to the event log instead.
 #include <windows.h>
 
 #include "app/box_audience.h"
 #include "app/command_tail.h"
+#include "app/event_log.h"
 #include "notice/notice.h"
 
 namespace {
@@ -72,11 +74,16 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*start
     NOTICE notice = {};
     BuildNotice(GetCommandTail(GetCommandLineA(), codePage.LeadByte), &notice);
 
-    // Whether the box could be shown, and how it was closed, changes nothing.
-    // A box that no user can ever see is not made at all: it would never be
-    // dismissed, and whoever waits for this program would hang with it.
-    if (!NoUserCanSeeBox({IsWindowStationVisible(), IsSessionZero(), IsVistaOrLater()})) {
-        MessageBoxA(nullptr, notice.szText, notice.szCaption, MB_OK | MB_ICONERROR);
+    // How the box was closed changes nothing. A box that no user can ever see
+    // is not made at all: it would never be dismissed, and whoever waits for
+    // this program would hang with it. Either way a notice that no box showed
+    // is kept in the event log, and the run still ends with status 0. A box
+    // that could not be shown gives 0 on Windows, and under Wine -1, what a
+    // dialog that could not be made gives; a dismissed one gives its button.
+    if (NoUserCanSeeBox({IsWindowStationVisible(), IsSessionZero(), IsVistaOrLater()})) {
+        LogUnshownNotice(notice, UNSHOWN::NO_ONE_CAN_SEE);
+    } else if (MessageBoxA(nullptr, notice.szText, notice.szCaption, MB_OK | MB_ICONERROR) <= 0) {
+        LogUnshownNotice(notice, UNSHOWN::BOX_FAILED);
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
+#include "e2e/event_channel.h"
 #include "notice/notice.h"
 
 namespace {
@@ -45,12 +46,19 @@ TEST(NoticeBox, TranslatesEscapesAndSplitsAtTheFirstComma) {
     });
 }
 
-TEST(NoticeBox, EndsWithStatusZeroHoweverItIsDismissed) {
+// A box that was shown leaves nothing in the event log, whichever button
+// result it gave.
+TEST(NoticeBox, EndsWithStatusZeroAndLogsNothingHoweverItIsDismissed) {
+    const EventChannel channel;
+    ASSERT_EQ(channel.Problem(), "");
     RunRows({
         {"x OK,Button", "OK", "Button", Dismissal::OkButton},
         {"x Escape,Key", "Escape", "Key", Dismissal::EscapeKey},
         {"x Close,Command", "Close", "Command", Dismissal::CloseCommand},
     });
+    const ChannelView view = channel.Read();
+    ASSERT_EQ(view.noticeStarts, 3) << "the channels do not show every run of notice.exe";
+    EXPECT_EQ(view.events, std::vector<LoggedEvent>{});
 }
 
 // The signature that a release carries, attached to the program, changes

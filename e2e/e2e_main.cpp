@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* mismatch = Mismatch(argv[i]);
         if (mismatch != nullptr) {
-            std::fprintf(stderr, "%s: %s (the ANSI code page is %u)\n", argv[i], mismatch, GetACP());
+            // Beside GoogleTest's report: standard error may go to a file of Wine's channels.
+            std::printf("%s: %s (the ANSI code page is %u)\n", argv[i], mismatch, GetACP());
             return 2;
         }
     }

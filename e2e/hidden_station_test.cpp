@@ -1,8 +1,11 @@
 // On a window station that is never shown, as a service's children get, no
-// user could ever see a box: notice.exe must end at once with status 0.
+// user could ever see a box: notice.exe must end at once with status 0, and
+// leave its notice in the event log.
 #include <gtest/gtest.h>
 
+#include "app/event_log.h"
 #include "e2e/e2e_support.h"
+#include "e2e/event_channel.h"
 
 namespace {
 
@@ -43,15 +46,25 @@ class HiddenDesktop {
 };
 
 // Run with a display, so that a box could be made and would be found.
-TEST(HiddenWindowStation, EndsAtOnceWithStatusZero) {
+TEST(HiddenWindowStation, EndsAtOnceWithStatusZeroAndLogsTheNotice) {
     const HiddenDesktop hidden;
     ASSERT_TRUE(hidden.Made()) << "cannot make a hidden desktop, error " << GetLastError();
-    ProgramRun process(NoticeProgramPath(), "notice.exe Nobody,Sees", HiddenDesktop::NAME);
+    const EventChannel channel;
+    ASSERT_EQ(channel.Problem(), "");
+    ProgramRun process(NoticeProgramPath(), R"(notice.exe Cannot continue\nSee "setup.log",Setup)",
+                       HiddenDesktop::NAME);
     ASSERT_TRUE(process.Started()) << "error " << GetLastError();
-    EXPECT_EQ(WaitForBox(process, UNSEEN_EXIT_TIMEOUT_MS), nullptr) << "a box appeared on the visible desktop";
+    EXPECT_EQ(WaitForBox(process, UNSEEN_EXIT_TIMEOUT_MS), nullptr)
+        << "a box appeared on the visible desktop";
     DWORD exitCode = 1;
     ASSERT_TRUE(process.WaitForExit(0, &exitCode)) << "waited for a box nobody can see";
     EXPECT_EQ(exitCode, 0u);
+
+    const ChannelView view = channel.Read();
+    ASSERT_EQ(view.noticeStarts, 1) << "the channels do not show the run of notice.exe";
+    const LoggedEvent expected = UnshownNoticeEvent(NOTICE_EVENT_NO_ONE_CAN_SEE, R"(L"Setup")",
+                                                    R"(L"Cannot continue\nSee \"setup.log\"")");
+    EXPECT_EQ(view.events, std::vector<LoggedEvent>{expected});
 }
 
 }  // namespace
