@@ -82,9 +82,18 @@ ProgramRun::ProgramRun(const std::string& programPath, const std::string& comman
     line.push_back('\0');
     // The program path is given apart, so the command line may be anything at all.
     const char* pszProgram = programPath.empty() ? nullptr : programPath.c_str();
-    if (!CreateProcessA(pszProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info_)) {
+    // Wine on a loaded machine now and then fails a start with an internal
+    // error that the same start a moment later does not give: one more try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (CreateProcessA(pszProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info_)) {
+            return;
+        }
         info_ = {};
+        if (GetLastError() != ERROR_INTERNAL_ERROR) {
+            return;
+        }
+        Sleep(POLL_INTERVAL_MS);
     }
 }
 
