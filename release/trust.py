@@ -24,7 +24,9 @@ MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
 # OpenSSL's verdicts on a chain that is intact but not trusted here: no
 # certificate of it is the user's, or one is not valid at the time judged.
 UNTRUSTED = {2, 9, 10, 18, 19, 20, 21}
-PEM_CERTIFICATE = re.compile(rb"-----BEGIN (X509 |TRUSTED )?CERTIFICATE-----")
+PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
+CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CERTIFICATE"}  # the labels that openssl reads
+KEYS = {"PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}  # a signer's own, beside it
 DER, PEM = crypto.FILETYPE_ASN1, crypto.FILETYPE_PEM
 
 
@@ -40,29 +42,34 @@ def describe(der):
 
 def load_anchor(path):
     """The one certificate of a --trust file, read as `openssl x509 -in
-    FILE` reads it: the DER certificate that the file is, or else its PEM
-    certificate block; a file that holds more is refused."""
+    FILE` reads it: a PEM block wherever a line starts with one, even inside
+    a DER certificate, and else the DER certificate that the file is. A file
+    that could be read as a certificate in two ways is refused."""
     try:
         data = bounded.read_regular(path, MAX_TRUST_FILE)
     except bounded.Unreadable as error:
         raise Unusable(f"--trust {path}: {error}") from error
+    labels = [label.strip(b" \r-").decode("latin-1") for label in PEM_BEGIN.findall(data)]
+    others, blocks = sorted(set(labels) - CERTIFICATES - KEYS), sum(label in CERTIFICATES for label in labels)
     try:
         der = crypto.dump_certificate(DER, crypto.load_certificate(DER, data))
-        if der != data:
-            raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
     except crypto.Error:
-        blocks = len(PEM_CERTIFICATE.findall(data))
-        if blocks > 1:
-            raise Unusable(f"--trust {path}: it holds {blocks} certificates; a --trust file holds one")
-        try:
-            der = crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
-        except crypto.Error as error:
-            raise Unusable(f"--trust {path}: no certificate in it") from error
+        der = None
+    if der is not None and der != data:
+        raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
+    if der is not None and labels:
+        raise Unusable(f"--trust {path}: its DER certificate holds a PEM block, which openssl would read instead")
+    if others or blocks > 1:
+        raise Unusable(f"--trust {path}: " + (f"it holds a PEM block of another kind than a certificate or a key: "
+                       f"{', '.join(others)}" if others else f"it holds {blocks} certificates; a --trust file holds one"))
     try:
+        der = der or crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
         check_der(der, "its certificate")
         describe(der)  # its names are printed
         if rules.public_key(x509.load_der_x509_certificate(der)) is None:
             raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
+    except crypto.Error as error:
+        raise Unusable(f"--trust {path}: no certificate in it") from error
     except (Refused, ValueError, TypeError, KeyError) as error:
         raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
     return der
