@@ -23,7 +23,8 @@ from errors import Refused, Unusable
 MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
 # OpenSSL's verdicts on a chain that is intact but not trusted here: no
 # certificate of it is the user's, or one is not valid at the time judged.
-UNTRUSTED = {2, 9, 10, 18, 19, 20, 21}
+UNANCHORED, UNTIMELY = {2, 18, 19, 20, 21}, {9, 10}
+NO_CHECK_TIME = 0x200000  # X509_V_FLAG_NO_CHECK_TIME, which pyOpenSSL does not name
 PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
 CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CERTIFICATE"}  # the labels that openssl reads
 KEYS = {"PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}  # a signer's own, beside it
@@ -77,13 +78,16 @@ def load_anchor(path):
 
 def openssl_path(leaf, carried, anchors, at):
     """The path that OpenSSL validates from leaf up to a certificate that
-    the user named, at the time at, as DER, leaf first; or else None and
-    OpenSSL's error: its code, its message and the certificate concerned."""
+    the user named, at the time at (None: judging every signature and no
+    time), as DER, leaf first; or else None and OpenSSL's error: its code,
+    its message and the certificate concerned."""
     store = crypto.X509Store()
     for anchor in anchors:
         store.add_cert(crypto.load_certificate(DER, anchor))
-    store.set_flags(crypto.X509StoreFlags.PARTIAL_CHAIN)  # a certificate that the user named is an anchor by itself
-    store.set_time(at)
+    # A certificate that the user named is an anchor by itself.
+    store.set_flags(crypto.X509StoreFlags.PARTIAL_CHAIN | (NO_CHECK_TIME if at is None else 0))
+    if at is not None:
+        store.set_time(at)
     # A pinned signer is trusted for itself: OpenSSL would still judge the certificates carried above it.
     above = [] if leaf in anchors else [crypto.load_certificate(DER, c) for c in carried if c != leaf]
     try:
@@ -124,21 +128,26 @@ def other_form(certificate, of):
 
 def problems(leaf, carried, anchors, use, at, what):
     """Why leaf, judged for use at the time at, is not trusted here; empty
-    if it is. Raises Refused for a chain that breaks a rule, whom to trust aside."""
+    if it is. Raises Refused for a chain that breaks a rule, whom to trust
+    aside, and judges no time before every signature on the path is judged."""
     if len(set(carried)) != len(carried):
         raise Refused(f"{what} carries a certificate twice")
-    path, error = openssl_path(leaf, carried, anchors, at)
+    path, error = openssl_path(leaf, carried, anchors, None)
+    if error and error[0] not in UNANCHORED:
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
     judged = path or [leaf]  # untrusted: only the signer's own rules can be judged
     broken = rules.broken_rule([x509.load_der_x509_certificate(der) for der in judged], use)
     if broken:
         raise Refused(f"{what} (certificate {fingerprint(judged[broken[0]])}): {broken[1]}")
     check_carried(judged, carried, anchors, what)
+    if path:
+        error = openssl_path(leaf, carried, anchors, at)[1]
     if error is None:
         return []
     code, message, concerned = error
-    if code not in UNTRUSTED:
+    if code not in UNANCHORED | UNTIMELY:
         raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
-    return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in (9, 10) else "")]
+    return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in UNTIMELY else "")]
 
 
 def judged_at(leaf, vouched, now):

@@ -62,6 +62,10 @@ def fake_of(identity, size=128 * 1024):
                         certificate["signature_algorithm"], "signature_value": os.urandom(size)}).dump())
 
 
+def forged(identity, w):
+    return pki.edited(identity, w["other"], lambda tbs: tbs.dump())
+
+
 NAMES_CA = ca_extensions(extra=[(x509.NameConstraints([x509.RFC822Name("invalid")], None), True)])
 OUTSIDE_NAMES = SIGNER + [(x509.SubjectAlternativeName([x509.RFC822Name("signer@example.org")]), False)]
 POLICY_CA = ca_extensions(extra=[(x509.PolicyConstraints(0, None), True)])
@@ -123,6 +127,11 @@ IDENTITIES = {**SHARED,
     "rolled-leaf": lambda w: issue("leaf under a rolled CA", w["rolled-new"]),
     "fake-signer": lambda w: fake_of(w["signer"]),
     "fake-ca": lambda w: fake_of(w["ca"]),
+    # Certificates as their trusted issuer made them, every byte but the signature, which another key made.
+    "forged-expired-ca-leaf": lambda w: forged(issue("leaf under a CA that expired", w["expired-ca"], days=(-50, 30)), w),
+    "tsa-root": lambda w: issue("time-stamp root", extensions=CA),
+    "forged-tsa": lambda w: forged(issue("time-stamp authority", w["tsa-root"], extensions=pki.AUTHORITY,
+                                         days=(-5, 30)), w),
     "twice-eku": lambda w: pki.edited(issue("leaf with two extendedKeyUsage", w["ca"]), w["ca"], with_extension(
         lambda e: e.insert(0, {"extn_id": "extended_key_usage", "extn_value": ["server_auth"]}))),
     "version-2": lambda w: pki.edited(issue("version 2 leaf", w["ca"]), w["ca"], lambda tbs: (

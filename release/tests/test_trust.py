@@ -79,6 +79,9 @@ CODE_SIGNING_ROWS = [
      "refused: permitted subtree violation"),
     ("a leaf with an unknown critical extension", "unknown-critical", ("ca",), ("ca",),
      "refused: unhandled critical extension"),
+    # Every signature on the path is checked before its validity is judged.
+    ("a leaf that claims a trusted CA that has expired, signed by another key", "forged-expired-ca-leaf", (),
+     ("expired-ca",), "refused: signature failure"),
     ("a leaf with two extendedKeyUsage, serverAuth first", "twice-eku", ("ca",), ("ca",), "refused: "),
     ("a version 2 leaf with extensions", "version-2", ("ca",), ("ca",), "refused: "),
     ("a pinned leaf under a CA whose EC key names no curve", "ec-leaf", ("no-curve-ca",), ("ec-leaf",),
@@ -98,6 +101,8 @@ TIME_STAMPING_ROWS = [
     ("an authority whose timeStamping is not critical", "loose-tsa", (), ("loose-tsa",), "refused: time stamping alone"),
     ("an authority that signs code too", "signing-tsa", (), ("signing-tsa",), "refused: time stamping alone"),
     ("a code signer as an authority", "signer", (), ("signer",), "refused: time stamping alone"),
+    ("an authority that claims a trusted root, signed by another key, judged before the root was valid",
+     "forged-tsa", (), ("tsa-root",), "refused: signature failure", -3),
 ]
 
 
