@@ -102,23 +102,29 @@ AUTHORITY = [
     ("not processed here", "a CA on its chain constrains policies, which verify does not process",
      lambda c, use: not any(extension(c, kind) for kind in (x509.PolicyConstraints, x509.InhibitAnyPolicy))),
 ]
-# Every certificate on the path, the one that the user trusts included:
+# Every certificate judged, the one that the user trusts included:
 EVERY = [
     ("RFC 5280 4.1.2.1", "a certificate on its chain is not version 3", is_version_3),
     ("-auth_level 2", "a certificate on its chain has a weak or unknown key", lambda c: not key_problem(public_key(c))),
+]
+# Every certificate but the top of its chain: as with -auth_level 2, no trusted certificate's own signature counts.
+SIGNED = [
     ("-auth_level 2", "a certificate on its chain is signed with a weak or unknown digest",
      lambda c: SIGNATURE_ALGORITHMS.get(c.signature_algorithm_oid.dotted_string, (0, None))[1] is not None),
 ]
 
 
-def broken_rule(path, use):
-    """The first rule that path (leaf first) breaks, as the index of the
-    certificate that breaks it and the refusal; None if it breaks none."""
-    checks = [(0, cause, rule) for _, cause, rule in ROLES[use]]
-    checks += [(index, cause, lambda c, rule=rule: rule(c, use))
-               for index in range(1, len(path)) for _, cause, rule in AUTHORITY]
-    checks += [(index, cause, rule) for index in range(len(path)) for _, cause, rule in EVERY]
-    return next(((index, cause) for index, cause, rule in checks if not rule(path[index])), None)
+def broken_rule(chain, others, use, anchor):
+    """The first rule broken by chain (the signer first, up to the top), by
+    the other forms of its CAs or by anchor, the certificate trusted on it
+    (None: none), as the certificate that breaks it and the refusal; None if
+    none is broken."""
+    signed = [c for c in chain[:-1] if c != anchor] + [c for c in others if not signed_by(c, c)]
+    checks = [(c, cause, rule) for _, cause, rule in ROLES[use] for c in chain[:1]]
+    checks += [(c, cause, rule) for _, cause, rule in EVERY for c in chain + others]
+    checks += [(c, cause, lambda c, rule=rule: rule(c, use)) for _, cause, rule in AUTHORITY for c in chain[1:] + others]
+    checks += [(c, cause, rule) for _, cause, rule in SIGNED for c in signed]
+    return next(((c, cause) for c, cause, rule in checks if not rule(c)), None)
 
 
 def verify(key, algorithm, parameters, value, message, digest=None):
@@ -142,7 +148,18 @@ def verify(key, algorithm, parameters, value, message, digest=None):
 
 
 def signed_by(certificate, issuer):
-    """issuer bears certificate's issuer name, and its key made certificate's signature."""
-    return (issuer.subject.public_bytes() == certificate.issuer.public_bytes()
-            and verify(public_key(issuer), certificate.signature_algorithm_oid.dotted_string,
-                       b"", certificate.signature, certificate.tbs_certificate_bytes))
+    """issuer bears certificate's issuer name, and its key made certificate's
+    signature, with whatever digest: SIGNED judges the digest where it counts."""
+    if issuer.subject.public_bytes() != certificate.issuer.public_bytes():
+        return False
+    key, message = public_key(issuer), certificate.tbs_certificate_bytes
+    try:
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(certificate.signature, message, padding.PKCS1v15(), certificate.signature_hash_algorithm)
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(certificate.signature, message, ec.ECDSA(certificate.signature_hash_algorithm))
+        else:
+            return False
+    except (InvalidSignature, UnsupportedAlgorithm, ValueError, TypeError):
+        return False
+    return True

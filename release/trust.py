@@ -97,9 +97,10 @@ def openssl_path(leaf, carried, anchors, at):
         return None, (*error.errors[::2], crypto.dump_certificate(DER, error.certificate))
 
 
-def check_carried(path, carried, anchors, what):
-    """Refuses a carried certificate that is neither on path, nor above it
-    issuing its top, nor another form of one of these verified at hand."""
+def placed(path, carried, anchors, what):
+    """The chain (path, then the carried certificates that issue its top, up
+    to a self-signed one) and the other forms of its CAs, verified at hand;
+    refuses a carried certificate that is none of these."""
     parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
     verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
     chain = list(path)
@@ -108,15 +109,16 @@ def check_carried(path, carried, anchors, what):
         if not issuers:
             break
         chain.append(sorted(issuers, key=lambda der: not verified(der))[0])  # a form that is verified first
-    pending = [der for der in carried if der not in chain]
-    while pending:
+    others, pending = [], [der for der in carried if der not in chain]
+    while pending:  # an end entity, the signer, has no other forms
         linked = [der for der in pending if verified(der) and any(
-            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain)]
+            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain[1:] + others)]
         if not linked:
             raise Refused(f"{what} carries a certificate that is on no path of it, or that nothing at hand"
                           f" verifies: {fingerprint(pending[0])}")
-        chain += linked
+        others += linked
         pending = [der for der in pending if der not in linked]
+    return chain, others
 
 
 def other_form(certificate, of):
@@ -124,6 +126,10 @@ def other_form(certificate, of):
     keys = [rules.public_key(c) for c in (certificate, of)]
     return (None not in keys and certificate.subject.public_bytes() == of.subject.public_bytes()
             and len({key.public_bytes(Encoding.DER, PublicFormat.SubjectPublicKeyInfo) for key in keys}) == 1)
+
+
+def refusal(what, error):
+    return Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
 
 
 def problems(leaf, carried, anchors, use, at, what):
@@ -134,19 +140,23 @@ def problems(leaf, carried, anchors, use, at, what):
         raise Refused(f"{what} carries a certificate twice")
     path, error = openssl_path(leaf, carried, anchors, None)
     if error and error[0] not in UNANCHORED:
-        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
-    judged = path or [leaf]  # untrusted: only the signer's own rules can be judged
-    broken = rules.broken_rule([x509.load_der_x509_certificate(der) for der in judged], use)
+        raise refusal(what, error)
+    chain, others = placed(path or [leaf], carried, anchors, what)
+    for der in chain[len(path or []):] + others:  # what OpenSSL did not judge: its critical extensions
+        alone = openssl_path(der, [], [der], None)[1]
+        if alone:
+            raise refusal(what, alone)
+    load = x509.load_der_x509_certificate
+    broken = rules.broken_rule([load(der) for der in chain], [load(der) for der in others], use, path and load(path[-1]))
     if broken:
-        raise Refused(f"{what} (certificate {fingerprint(judged[broken[0]])}): {broken[1]}")
-    check_carried(judged, carried, anchors, what)
+        raise Refused(f"{what} (certificate {fingerprint(broken[0].public_bytes(Encoding.DER))}): {broken[1]}")
     if path:
         error = openssl_path(leaf, carried, anchors, at)[1]
     if error is None:
         return []
+    if error[0] not in UNANCHORED | UNTIMELY:
+        raise refusal(what, error)
     code, message, concerned = error
-    if code not in UNANCHORED | UNTIMELY:
-        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
     return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in UNTIMELY else "")]
 
 

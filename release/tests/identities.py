@@ -120,6 +120,7 @@ IDENTITIES = {**SHARED,
     "old-root": lambda w: issue("old root", extensions=CA),
     "new-root": lambda w: issue("new root", extensions=CA),
     "new-by-old": lambda w: issue("new root", w["old-root"], extensions=CA),
+    "new-by-sha1-root": lambda w: issue("new root", w["sha1-root"], extensions=CA),
     "new-inter": lambda w: issue("intermediate under the new root", w["new-root"], extensions=CA),
     "new-leaf": lambda w: issue("leaf under the new root", w["new-inter"]),
     "rolled-old": lambda w: issue("rolled CA", extensions=CA),
@@ -146,5 +147,13 @@ IDENTITIES = {**SHARED,
     "loose-tsa": lambda w: issue("authority whose EKU is not critical", extensions=signer_extensions(TIME_STAMPING)),
     "signing-tsa": lambda w: issue("authority that signs code too", extensions=signer_extensions(
         CODE_SIGNING, TIME_STAMPING, critical_purposes=True)),
+    # Anyone's root, and what it can issue: the signer's or a trusted CA's subject and key under it.
+    "anyones-root": lambda w: issue("root of anyone's", extensions=CA),
+    "signer-by-anyone": lambda w: issue("signer", w["anyones-root"], key="rsa"),
+    "weak-anyones-root": lambda w: issue("1024-bit root of anyone's", extensions=CA, key="rsa1024"),
+    "ca-by-weak": lambda w: issue("ca", w["weak-anyones-root"], extensions=CA),
+    "critical-root": lambda w: issue("root with an unknown critical extension", extensions=CA + [
+        (x509.UnrecognizedExtension(UNKNOWN, b"\x05\x00"), True)]),
+    "critical-root-leaf": lambda w: issue("leaf under a root with an unknown critical extension", w["critical-root"]),
 }
 
