@@ -34,7 +34,9 @@ def environment(work):
 def git(env, *arguments, plain_no=True):
     """git's answer in this clone, where status 1 is a plain no. Any other
     failure is git's own, such as a clone that another user owns."""
-    answer = subprocess.run(["git", "-C", ROOT, *arguments], capture_output=True, text=True, env=env)
+    # Read as the paths and names that it prints were given: bytes that are no UTF-8 come back as they were.
+    answer = subprocess.run(["git", "-C", ROOT, *arguments], capture_output=True, env=env,
+                            encoding=sys.getfilesystemencoding(), errors=sys.getfilesystemencodeerrors())
     if plain_no and answer.returncode not in (0, 1):
         raise NotRebuilt(f"git fails in {ROOT}: " + (answer.stderr.strip().splitlines() or [""])[0])
     return answer
@@ -86,8 +88,8 @@ def export(commit, folder, work):
     bare = os.path.join(work, "export.git")
     if not common or subprocess.run(["git", "init", "-q", "--bare", bare], env=env).returncode != 0:
         raise NotRebuilt(f"{ROOT} is not a git repository")
-    with open(os.path.join(bare, "objects", "info", "alternates"), "w", encoding="utf-8") as alternates:
-        alternates.write(os.path.join(common, "objects") + "\n")
+    with open(os.path.join(bare, "objects", "info", "alternates"), "wb") as alternates:
+        alternates.write(os.fsencode(os.path.join(common, "objects")) + b"\n")
     archive = subprocess.Popen(["git", "--git-dir", bare, "archive", commit], stdout=subprocess.PIPE, env=env)
     extracted = subprocess.run(["tar", "-x", "-C", folder], stdin=archive.stdout, env=env).returncode == 0
     archive.stdout.close()

@@ -144,6 +144,8 @@ ROWS = [
      g.path("unsigned.exe")], 1, ("not a regular file",), None, None),
     ("--buildinfo empty, which would build HEAD and check no record", lambda g: ["--buildinfo", "",
      g.path("unsigned.exe")], 2, ("--buildinfo is empty",), None, None),
+    ("a --commit ref name that is no UTF-8, git's cause printed escaped", lambda g: [
+        "--commit", os.fsdecode(b"refs/heads/\xff"), g.path("unsigned.exe")], 1, ("refs/heads/\\udcff",), "Traceback", None),
     ("--commit given twice, the second would win", lambda g: ["--commit", "HEAD^", "--commit", "HEAD",
      g.path("unsigned.exe")], 2, ("--commit is given twice",), None, None),
     ("an extra argument that breaks the line before a forged verdict, printed escaped", lambda g: [
