@@ -14,7 +14,7 @@ from asn1crypto import algos, cms, core, tsp, x509
 import pe
 import rules
 import trust
-from der import check_der, check_fields, explicit_inner, one_form
+from der import check_der, check_fields, encoded, explicit_inner, one_form
 from errors import Refused
 
 SPC_INDIRECT_DATA, SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.4", "1.3.6.1.4.1.311.2.1.15"
@@ -76,9 +76,10 @@ def certificates_of(signed, what):
     choices = signed["certificates"] or []
     if len(choices) > MAX_CERTIFICATES or any(choice.name != "certificate" for choice in choices):
         raise Refused(f"{what} carries more than {MAX_CERTIFICATES} certificates, or one of an unknown kind")
-    for choice in choices:
-        check_certificate(choice.chosen.dump(), f"{what} (certificate {trust.fingerprint(choice.chosen.dump())})")
-    return [choice.chosen.dump() for choice in choices]
+    carried = [encoded(choice.chosen) for choice in choices]
+    for der in carried:
+        check_certificate(der, f"{what} (certificate {trust.fingerprint(der)})")
+    return carried
 
 
 def check_certificate(der, what):
@@ -98,7 +99,7 @@ def only_signer(signed, version, what):
         raise Refused(f"{what} names its signer by key identifier, which its SignedData version 1 does not allow")
     if signed["version"].native != version or signers[0]["version"].native != signer_version:
         raise Refused(f"{what} has a version that does not fit its contents")
-    if [a.dump() for a in signed["digest_algorithms"]] != [signers[0]["digest_algorithm"].dump()]:
+    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signers[0]["digest_algorithm"])]:
         raise Refused(f"{what} lists digest algorithms that its signer does not use")
     return signers[0]
 
@@ -109,8 +110,8 @@ def certificate_of(signer_info, carried, what):
     for der in carried:
         certificate = x509.Certificate.load(der)
         if sid.name == "issuer_and_serial_number":
-            named = [sid.chosen[field].dump() for field in ("issuer", "serial_number")]
-            if named == [certificate["tbs_certificate"][field].dump() for field in ("issuer", "serial_number")]:
+            named = [encoded(sid.chosen[field]) for field in ("issuer", "serial_number")]
+            if named == [encoded(certificate["tbs_certificate"][field]) for field in ("issuer", "serial_number")]:
                 return der
         elif certificate.key_identifier is not None and certificate.key_identifier == sid.chosen.native:
             return der
@@ -145,18 +146,18 @@ def check_signer_info(signer_info, signer, content_type, content, what):
     algorithm = signer_info["signature_algorithm"]
     # The signature covers the attributes as a SET, not as the [0] they are stored as.
     if not rules.verify(key, algorithm["algorithm"].dotted, algorithm["parameters"].dump(),
-                        signer_info["signature"].native, b"\x31" + attributes.dump()[1:], name):
+                        signer_info["signature"].native, b"\x31" + encoded(attributes)[1:], name):
         raise Refused(f"{what}: its signature does not verify, or its algorithm or parameters are not judged here")
 
 
 def unsigned_values(signer_info, allowed, what):
-    """The values of the unsigned attributes, by kind: each kind known here, at most once, with a value."""
+    """The values of the unsigned attributes (DER), by kind: each kind known here, at most once, with a value."""
     found = {}
     for attribute in signer_info["unsigned_attrs"] or []:
         kind = attribute["type"].dotted
         if kind not in allowed or kind in found or not attribute["values"]:
             raise Refused(f"{what} carries unsigned data ({kind}) that is not judged here")
-        found[kind] = list(attribute["values"])
+        found[kind] = [encoded(value) for value in attribute["values"]]
     return found
 
 
@@ -164,7 +165,7 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
     """An RFC 3161 token over the signature value of the signer it belongs
     to. Its TSTInfo is version 1 and marks no extension critical; its
     accuracy, ordering and nonce only describe it: the time is genTime."""
-    signed = load_signed_data(token.dump(), what)
+    signed = load_signed_data(token, what)
     if signed["encap_content_info"]["content_type"].dotted != TST_INFO:
         raise Refused(f"{what} holds no time-stamp")
     tst_bytes = signed["encap_content_info"]["content"].contents
@@ -181,8 +182,8 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
     authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     named = tst_info["tsa"]
-    if named.native is not None and (named.name != "directory_name" or named.chosen.dump()
-                                     != x509.Certificate.load(authority)["tbs_certificate"]["subject"].dump()):
+    if named.native is not None and (named.name != "directory_name" or encoded(named.chosen)
+                                     != encoded(x509.Certificate.load(authority)["tbs_certificate"]["subject"])):
         raise Refused(f"{what}: its TSTInfo names another authority than the one that signed it")  # RFC 3161 2.4.2
     time = tst_info["gen_time"].native
     if not isinstance(time, datetime) or time.tzinfo is None:
@@ -199,7 +200,7 @@ def judge_signature(der, data, layout, anchors, now, what, nested=False):
     signed = load_signed_data(der, what)
     if signed["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
         raise Refused(f"{what} does not sign a file image")
-    content = SpcIndirectDataContent.load(explicit_inner(signed["encap_content_info"]["content"].dump()), strict=True)
+    content = SpcIndirectDataContent.load(explicit_inner(encoded(signed["encap_content_info"]["content"])), strict=True)
     file_digest = content["message_digest"]
     if content["data"]["type"].dotted != SPC_PE_IMAGE_DATA:
         raise Refused(f"{what} does not sign a PE image")
@@ -220,5 +221,5 @@ def judge_signature(der, data, layout, anchors, now, what, nested=False):
     problems = trust.problems(signer, carried, anchors, rules.CODE_SIGNING, trust.judged_at(signer, vouched, now), what)
     found = [Signature(signer, problems, stamp, nested)]
     for index, value in enumerate(inner, start=1):
-        found += judge_signature(value.dump(), data, layout, anchors, now, f"nested signature {index}", nested=True)
+        found += judge_signature(value, data, layout, anchors, now, f"nested signature {index}", nested=True)
     return found
