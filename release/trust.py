@@ -1,12 +1,6 @@
-"""Whom a signature's chain makes trusted. OpenSSL chooses and validates
-the path (RFC 5280) from the signer up to a certificate that the user
-named, from a store that holds those certificates and nothing else; code
-signing's own rules (rules.py) then judge the path that it chose.
-
-Every carried certificate is on that path, above it issuing its top, or
-another form of one of these whose own signature a certificate at hand
-verifies: the only signature that nothing at hand verifies is the topmost one's.
-"""
+"""Whom a signature's chain makes trusted. Every carried certificate is on the path that OpenSSL
+validates, above it issuing its top, or another form of a CA of these that a certificate at hand
+verifies: the only signature that nothing at hand verifies is the topmost one's."""
 import functools
 import hashlib
 import re
@@ -21,8 +15,7 @@ from der import check_der
 from errors import Refused, Unusable
 
 MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
-# OpenSSL's verdicts on a chain that is intact but not trusted here: no
-# certificate of it is the user's, or one is not valid at the time judged.
+# OpenSSL's verdicts on an intact chain that is not trusted: no certificate of the user's, or one not valid then.
 UNANCHORED, UNTIMELY = {2, 18, 19, 20, 21}, {9, 10}
 NO_CHECK_TIME = 0x200000  # X509_V_FLAG_NO_CHECK_TIME, which pyOpenSSL does not name
 PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
@@ -42,13 +35,10 @@ def describe(der):
 
 
 def load_anchor(path):
-    """The one certificate of a --trust file, read as `openssl x509 -in
-    FILE` reads it: a PEM block wherever a line starts with one, even inside
-    a DER certificate, and else the DER certificate that the file is. A file
-    that could be read as a certificate in two ways is refused."""
+    """The one certificate of a --trust file, read as `openssl x509 -in FILE` reads it."""
     try:
-        data = bounded.read_regular(path, MAX_TRUST_FILE)
-    except bounded.Unreadable as error:
+        data = bounded.read_bounded(path, MAX_TRUST_FILE, regular_only=True)
+    except Refused as error:
         raise Unusable(f"--trust {path}: {error}") from error
     labels = [label.strip(b" \r-").decode("latin-1") for label in PEM_BEGIN.findall(data)]
     others, blocks = sorted(set(labels) - CERTIFICATES - KEYS), sum(label in CERTIFICATES for label in labels)
@@ -69,18 +59,14 @@ def load_anchor(path):
         describe(der)  # its names are printed
         if rules.public_key(x509.load_der_x509_certificate(der)) is None:
             raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
-    except crypto.Error as error:
-        raise Unusable(f"--trust {path}: no certificate in it") from error
-    except (Refused, ValueError, TypeError, KeyError) as error:
+    except (crypto.Error, Refused, ValueError, TypeError, KeyError) as error:
         raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
     return der
 
 
 def openssl_path(leaf, carried, anchors, at):
-    """The path that OpenSSL validates from leaf up to a certificate that
-    the user named, at the time at (None: judging every signature and no
-    time), as DER, leaf first; or else None and OpenSSL's error: its code,
-    its message and the certificate concerned."""
+    """The path (DER, leaf first) that OpenSSL validates at the time at (None:
+    no time), and None; or None and OpenSSL's code, message and certificate."""
     store = crypto.X509Store()
     for anchor in anchors:
         store.add_cert(crypto.load_certificate(DER, anchor))
@@ -98,13 +84,12 @@ def openssl_path(leaf, carried, anchors, at):
 
 
 def placed(path, carried, anchors, what):
-    """The chain (path, then the carried certificates that issue its top, up
-    to a self-signed one) and the other forms of its CAs, verified at hand;
-    refuses a carried certificate that is none of these."""
+    """The chain (path, then the carried certificates that issue its top) and
+    the other forms of its CAs; refuses a carried certificate that is neither."""
     parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
     verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
     chain = list(path)
-    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):  # up to a self-signed top
+    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):
         issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
         if not issuers:
             break
@@ -128,41 +113,31 @@ def other_form(certificate, of):
             and len({key.public_bytes(Encoding.DER, PublicFormat.SubjectPublicKeyInfo) for key in keys}) == 1)
 
 
-def refusal(what, error):
-    return Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
-
-
-def problems(leaf, carried, anchors, use, at, what):
-    """Why leaf, judged for use at the time at, is not trusted here; empty
-    if it is. Raises Refused for a chain that breaks a rule, whom to trust
-    aside, and judges no time before every signature on the path is judged."""
+def problems(leaf, carried, anchors, use, vouched, now, what):
+    """Why leaf, judged for use, is not trusted here (empty: it is): its chain
+    must be valid when a trusted time-stamp vouches (None: now), or now for Lifetime Signing."""
+    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
+    at = now if vouched is None or lifetime else vouched
     if len(set(carried)) != len(carried):
         raise Refused(f"{what} carries a certificate twice")
     path, error = openssl_path(leaf, carried, anchors, None)
     if error and error[0] not in UNANCHORED:
-        raise refusal(what, error)
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
     chain, others = placed(path or [leaf], carried, anchors, what)
-    for der in chain[len(path or []):] + others:  # what OpenSSL did not judge: its critical extensions
+    for der in chain[len(path or []):] + others:  # what OpenSSL did not validate: its critical extensions
         alone = openssl_path(der, [], [der], None)[1]
         if alone:
-            raise refusal(what, alone)
+            raise Refused(f"{what}: OpenSSL refuses {fingerprint(alone[2])}: {alone[1]}")
     load = x509.load_der_x509_certificate
     broken = rules.broken_rule([load(der) for der in chain], [load(der) for der in others], use, path and load(path[-1]))
     if broken:
         raise Refused(f"{what} (certificate {fingerprint(broken[0].public_bytes(Encoding.DER))}): {broken[1]}")
-    if path:
+    if path:  # every signature judged, the time next
         error = openssl_path(leaf, carried, anchors, at)[1]
     if error is None:
         return []
-    if error[0] not in UNANCHORED | UNTIMELY:
-        raise refusal(what, error)
     code, message, concerned = error
+    if code not in UNANCHORED | UNTIMELY:
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
     return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in UNTIMELY else "")]
 
-
-def judged_at(leaf, vouched, now):
-    """When the chain of leaf must be valid: at the time that a trusted
-    time-stamp vouches for (None: no such time-stamp), or now for a
-    certificate made to sign only for its own lifetime."""
-    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
-    return now if vouched is None or lifetime else vouched

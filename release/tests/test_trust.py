@@ -126,7 +126,7 @@ def judged(world, signer, carried, anchors, use, days):
     der = lambda name: world[name].der  # noqa: E731
     at = pki.NOW + days * DAY
     try:
-        problems = judge.judging(trust.problems)(der(signer), [der(signer), *map(der, carried)], list(map(der, anchors)), use, at,
+        problems = judge.judging(trust.problems)(der(signer), [der(signer), *map(der, carried)], list(map(der, anchors)), use, at, at,
                                   "the signature")
     except trust.Refused as reason:
         return "refused", reason.args[0]

@@ -213,5 +213,5 @@ def test_verify(request, runs, given, status, texts, unwanted):
 def test_a_fifo_that_no_one_writes(given, monkeypatch):
     """Given up on once nothing arrives for SILENCE seconds, never waited on."""
     monkeypatch.setattr(bounded, "SILENCE", 1)
-    with pytest.raises(bounded.Unreadable, match="nothing arrived for 1 s"):
+    with pytest.raises(bounded.Refused, match="nothing arrived for 1 s"):
         bounded.read_bounded(given.path("silent.pipe"), 1024)
