@@ -1,20 +1,14 @@
-"""The Authenticode signatures of a notice.exe, each judged whole: its
-digest is the file's, its signed attributes are the ones it claims, its
-value verifies with its own certificate, and it holds nothing but what is
-judged: its signer's certificates, and as unsigned attributes nested
-signatures (in the first one only) and one RFC 3161 time-stamp, whose token
-obeys the same rules. Whom they make trusted is trust.py's to say."""
+"""The Authenticode signatures of a notice.exe and their time-stamps, each
+judged whole; whom they make trusted is trust.py's to say."""
 import hashlib
-from dataclasses import dataclass
 from datetime import datetime, timedelta
-from typing import List, Optional
 
-from asn1crypto import algos, cms, core, tsp, x509
+from asn1crypto import algos, cms, core, parser, tsp, x509
 
 import pe
 import rules
 import trust
-from der import check_der, check_fields, explicit_inner, one_form
+from der import check_der, check_fields, encoded, one_form
 from errors import Refused
 
 SPC_INDIRECT_DATA, SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.4", "1.3.6.1.4.1.311.2.1.15"
@@ -23,8 +17,6 @@ TST_INFO = "1.2.840.113549.1.9.16.1.4"
 MAX_SIGNATURES = 8  # the first and its nested ones
 MAX_CERTIFICATES = 8  # in each SignedData
 CLOCK_SKEW = timedelta(minutes=5)  # a time-stamp later than now by more vouches for nothing
-SIGNER_INFO_FIELDS = ["version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
-                      "unsigned_attrs"]
 
 
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -35,37 +27,19 @@ class SpcIndirectDataContent(core.Sequence):
     _fields = [("data", SpcAttributeTypeAndOptionalValue), ("message_digest", algos.DigestInfo)]
 
 
-@dataclass
-class TimeStamp:
-    time: datetime
-    authority: bytes  # its certificate, DER
-    problems: List[str]  # why it is not trusted here; empty if it is
-
-
-@dataclass
-class Signature:
-    signer: bytes  # its certificate, DER
-    problems: List[str]  # why the signer is not trusted here; empty if it is
-    time_stamp: Optional[TimeStamp]
-    nested: bool
-
-
 def load_signed_data(der, what):
     """SignedData in a ContentInfo, DER, with no element beside the ones that the checks read; no CRLs."""
     check_der(der, what)
     info = cms.ContentInfo.load(der, strict=True)
     if info["content_type"].native != "signed_data":
         raise Refused(f"{what} is not SignedData")
-    signed, pair, algorithm = info["content"], ["content_type", "content"], ["algorithm", "parameters"]
-    structures = [(info, pair), (signed["encap_content_info"], pair), (signed, [
-        "version", "digest_algorithms", "encap_content_info", "certificates", "crls", "signer_infos"])]
-    structures += [(a, algorithm) for a in signed["digest_algorithms"]]
+    signed = info["content"]
+    structures = [info, signed, signed["encap_content_info"], *signed["digest_algorithms"]]
     for signer_info in signed["signer_infos"]:
-        structures += [(signer_info, SIGNER_INFO_FIELDS), (signer_info["digest_algorithm"], algorithm),
-                       (signer_info["signature_algorithm"], algorithm)]
-        structures += [(attribute, ["type", "values"]) for attribute in signer_info["unsigned_attrs"] or []]
-    for structure, fields in structures:
-        check_fields(structure, fields, what)
+        structures += [signer_info, signer_info["digest_algorithm"], signer_info["signature_algorithm"],
+                       *(signer_info["unsigned_attrs"] or [])]
+    for structure in structures:
+        check_fields(structure, what)
     if signed["crls"]:
         raise Refused(f"{what} carries CRLs, which are not judged here")
     return signed
@@ -76,9 +50,10 @@ def certificates_of(signed, what):
     choices = signed["certificates"] or []
     if len(choices) > MAX_CERTIFICATES or any(choice.name != "certificate" for choice in choices):
         raise Refused(f"{what} carries more than {MAX_CERTIFICATES} certificates, or one of an unknown kind")
-    for choice in choices:
-        check_certificate(choice.chosen.dump(), f"{what} (certificate {trust.fingerprint(choice.chosen.dump())})")
-    return [choice.chosen.dump() for choice in choices]
+    carried = [encoded(choice.chosen) for choice in choices]
+    for der in carried:
+        check_certificate(der, f"{what} (certificate {trust.fingerprint(der)})")
+    return carried
 
 
 def check_certificate(der, what):
@@ -88,8 +63,7 @@ def check_certificate(der, what):
 
 
 def only_signer(signed, version, what):
-    """The one signer, whose digest algorithm is the only one listed, with
-    the versions that the structures' contents call for (RFC 5652 5.1)."""
+    """The one signer, with the versions that the contents call for (RFC 5652 5.1)."""
     signers = signed["signer_infos"]
     if len(signers) != 1:
         raise Refused(f"{what} has {len(signers)} signers instead of one")
@@ -98,7 +72,7 @@ def only_signer(signed, version, what):
         raise Refused(f"{what} names its signer by key identifier, which its SignedData version 1 does not allow")
     if signed["version"].native != version or signers[0]["version"].native != signer_version:
         raise Refused(f"{what} has a version that does not fit its contents")
-    if [a.dump() for a in signed["digest_algorithms"]] != [signers[0]["digest_algorithm"].dump()]:
+    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signers[0]["digest_algorithm"])]:
         raise Refused(f"{what} lists digest algorithms that its signer does not use")
     return signers[0]
 
@@ -108,25 +82,22 @@ def certificate_of(signer_info, carried, what):
     sid = signer_info["sid"]
     for der in carried:
         certificate = x509.Certificate.load(der)
-        if sid.name == "issuer_and_serial_number":
-            named = [sid.chosen[field].dump() for field in ("issuer", "serial_number")]
-            if named == [certificate["tbs_certificate"][field].dump() for field in ("issuer", "serial_number")]:
-                return der
-        elif certificate.key_identifier is not None and certificate.key_identifier == sid.chosen.native:
+        tbs = certificate["tbs_certificate"]
+        if sid.chosen.contents == (encoded(tbs["issuer"]) + encoded(tbs["serial_number"])
+                                   if sid.name == "issuer_and_serial_number" else certificate.key_identifier):
             return der
     raise Refused(f"{what} does not carry its signer's certificate")
 
 
 def digest_name(algorithm, what):
     name = algorithm["algorithm"].native
-    if name not in rules.DIGESTS or algorithm["parameters"].dump() not in (b"", b"\x05\x00"):
+    if name not in rules.DIGESTS or encoded(algorithm["parameters"]) not in (b"", b"\x05\x00"):
         raise Refused(f"{what} uses the digest {name}, which is not accepted")
     return name
 
 
 def check_signer_info(signer_info, signer, content_type, content, what):
-    """The signed attributes, each once, name the content and its digest,
-    and the signature over them verifies with the signer's own key."""
+    """The signed attributes name the content and its digest, and the signer's key signed them."""
     name = digest_name(signer_info["digest_algorithm"], what)
     attributes = signer_info["signed_attrs"]
     types = [a["type"].dotted for a in attributes or []]
@@ -144,8 +115,8 @@ def check_signer_info(signer_info, signer, content_type, content, what):
         raise Refused(f"{what} (certificate {trust.fingerprint(signer)}): {rules.key_problem(key)}")
     algorithm = signer_info["signature_algorithm"]
     # The signature covers the attributes as a SET, not as the [0] they are stored as.
-    if not rules.verify(key, algorithm["algorithm"].dotted, algorithm["parameters"].dump(),
-                        signer_info["signature"].native, b"\x31" + attributes.dump()[1:], name):
+    if not rules.verify(key, algorithm["algorithm"].dotted, encoded(algorithm["parameters"]),
+                        signer_info["signature"].native, b"\x31" + encoded(attributes)[1:], name):
         raise Refused(f"{what}: its signature does not verify, or its algorithm or parameters are not judged here")
 
 
@@ -156,15 +127,13 @@ def unsigned_values(signer_info, allowed, what):
         kind = attribute["type"].dotted
         if kind not in allowed or kind in found or not attribute["values"]:
             raise Refused(f"{what} carries unsigned data ({kind}) that is not judged here")
-        found[kind] = list(attribute["values"])
+        found[kind] = [encoded(value) for value in attribute["values"]]
     return found
 
 
 def judge_time_stamp(token, signature_value, anchors, now, what):
-    """An RFC 3161 token over the signature value of the signer it belongs
-    to. Its TSTInfo is version 1 and marks no extension critical; its
-    accuracy, ordering and nonce only describe it: the time is genTime."""
-    signed = load_signed_data(token.dump(), what)
+    """The time of an RFC 3161 token over signature_value, why it is not trusted here, and who made it."""
+    signed = load_signed_data(token, what)
     if signed["encap_content_info"]["content_type"].dotted != TST_INFO:
         raise Refused(f"{what} holds no time-stamp")
     tst_bytes = signed["encap_content_info"]["content"].contents
@@ -181,25 +150,25 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
     authority = certificate_of(signer_info, carried, what)
     check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     named = tst_info["tsa"]
-    if named.native is not None and (named.name != "directory_name" or named.chosen.dump()
-                                     != x509.Certificate.load(authority)["tbs_certificate"]["subject"].dump()):
+    if named.native is not None and (named.name != "directory_name" or encoded(named.chosen)
+                                     != encoded(x509.Certificate.load(authority)["tbs_certificate"]["subject"])):
         raise Refused(f"{what}: its TSTInfo names another authority than the one that signed it")  # RFC 3161 2.4.2
     time = tst_info["gen_time"].native
     if not isinstance(time, datetime) or time.tzinfo is None:
         raise Refused(f"{what}: its time cannot be read (a year 1 to 9999, in UTC)")
-    problems = trust.problems(authority, carried, anchors, rules.TIME_STAMPING, trust.judged_at(authority, time, now),
-                              what)
+    problems = trust.problems(authority, carried, anchors, rules.TIME_STAMPING, time, now, what)
     if time > now + CLOCK_SKEW:
         problems.append(f"{what} is dated {time:%Y-%m-%d %H:%M:%S} UTC, later than now")
-    return TimeStamp(time, authority, problems)
+    return time, problems, [f"    time-stamped {time:%Y-%m-%d %H:%M:%S} UTC by {trust.describe(authority)}"]
 
 
 def judge_signature(der, data, layout, anchors, now, what, nested=False):
-    """The signature in der over data, then its nested ones, in whatever order their SETs hold them."""
+    """Why the signature in der over data and its nested ones are not trusted here, and who made them."""
     signed = load_signed_data(der, what)
     if signed["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
         raise Refused(f"{what} does not sign a file image")
-    content = SpcIndirectDataContent.load(explicit_inner(signed["encap_content_info"]["content"].dump()), strict=True)
+    # What its explicit [0] holds; the signed attributes cover it less its own tag and length.
+    content = SpcIndirectDataContent.load(parser.parse(encoded(signed["encap_content_info"]["content"]))[4], strict=True)
     file_digest = content["message_digest"]
     if content["data"]["type"].dotted != SPC_PE_IMAGE_DATA:
         raise Refused(f"{what} does not sign a PE image")
@@ -208,17 +177,17 @@ def judge_signature(der, data, layout, anchors, now, what, nested=False):
     carried = certificates_of(signed, what)
     signer_info = only_signer(signed, "v1", what)
     signer = certificate_of(signer_info, carried, what)
-    # The signed attributes cover the content less its own tag and length.
     check_signer_info(signer_info, signer, SPC_INDIRECT_DATA, content.contents, what)
     values = unsigned_values(signer_info, [RFC3161_TIME_STAMP] + [NESTED_SIGNATURE] * (not nested), what)
     inner, tokens = values.get(NESTED_SIGNATURE, []), values.get(RFC3161_TIME_STAMP, [])
     if len(inner) + 1 > MAX_SIGNATURES or len(tokens) > 1:
         raise Refused(f"{what} holds more than {MAX_SIGNATURES} signatures, or more than one time-stamp")
-    stamp = tokens and judge_time_stamp(tokens[0], signer_info["signature"].native, anchors, now,
-                                        f"the time-stamp of {what}") or None
-    vouched = stamp.time if stamp and not stamp.problems else None  # a trusted stamp says when it was signed
-    problems = trust.problems(signer, carried, anchors, rules.CODE_SIGNING, trust.judged_at(signer, vouched, now), what)
-    found = [Signature(signer, problems, stamp, nested)]
+    time, problems, stamped = judge_time_stamp(tokens[0], signer_info["signature"].native, anchors, now,
+                                               f"the time-stamp of {what}") if tokens else (None, [], [])
+    vouched = None if problems else time  # a trusted stamp says when it was signed
+    problems += trust.problems(signer, carried, anchors, rules.CODE_SIGNING, vouched, now, what)
+    lines = [f"  {'nested signature' if nested else 'signed'} by {trust.describe(signer)}", *stamped]
     for index, value in enumerate(inner, start=1):
-        found += judge_signature(value.dump(), data, layout, anchors, now, f"nested signature {index}", nested=True)
-    return found
+        more = judge_signature(value, data, layout, anchors, now, f"nested signature {index}", nested=True)
+        problems, lines = problems + more[0], lines + more[1]
+    return problems, lines

@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""The build record that a release carries beside its two notice.exe: the
-commit, the SHA-256 of each build as built (before any signature), and the
-exact Debian packages that shape their bytes. Another machine that builds
-the same commit with the same packages gets the same bytes; when it does
-not, the record says which packages to install.
+"""The build record that a release carries: the commit, each build's SHA-256
+before any signature, and the Debian packages that shape their bytes.
 
     release/buildinfo.py COMMIT X86_EXE X64_EXE    prints the record for this machine
 """
@@ -11,8 +8,7 @@ import hashlib
 import re
 import subprocess
 import sys
-from dataclasses import dataclass
-from typing import Dict
+from collections import namedtuple
 
 import bounded
 from errors import Refused
@@ -20,8 +16,7 @@ from errors import Refused
 FORMAT = "notice-buildinfo 2"
 MAX_RECORD = 64 * 1024  # a record is some 1 KiB
 PROCESSORS = ("x86", "x64")
-# The compilers, their runtimes, the linkers, the Windows headers and
-# libraries, and the build system: what goes into the bytes of notice.exe.
+# What goes into the bytes of notice.exe: compilers, runtimes, linkers, Windows headers and libraries, CMake.
 PACKAGES = [
     "g++-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix", "gcc-mingw-w64-i686-posix-runtime",
     "binutils-mingw-w64-i686", "mingw-w64-i686-dev",
@@ -29,13 +24,7 @@ PACKAGES = [
     "binutils-mingw-w64-x86-64", "mingw-w64-x86-64-dev",
     "gcc-mingw-w64-base", "mingw-w64-common", "cmake", "cmake-data",
 ]
-
-
-@dataclass
-class Record:
-    commit: str
-    notice_sha256: Dict[str, str]  # by processor
-    packages: Dict[str, str]
+Record = namedtuple("Record", "commit notice_sha256 packages")  # each SHA-256 and package version by name
 
 
 def installed_version(package):
@@ -46,18 +35,11 @@ def installed_version(package):
     return version.strip() if found.returncode == 0 and status.startswith("ii") else None
 
 
-def write(commit, notice_sha256):
-    lines = [f"Format: {FORMAT}", f"Commit: {commit}"]
-    lines += [f"Notice-Exe-SHA256-{processor}: {notice_sha256[processor]}" for processor in PROCESSORS]
-    lines += [f"Package: {package} {installed_version(package) or '(not installed)'}" for package in PACKAGES]
-    return "\n".join(lines) + "\n"
-
-
 def read(path):
     """The record at path; each field but Package may be named once, as a second would give a reader another value."""
     try:
-        text = bounded.read_regular(path, MAX_RECORD).decode("utf-8")
-    except (bounded.Unreadable, UnicodeDecodeError) as error:
+        text = bounded.read_bounded(path, MAX_RECORD, regular_only=True).decode("utf-8")
+    except (Refused, UnicodeDecodeError) as error:
         raise Refused(f"{path}: {error}") from error
     fields, packages = {}, {}
     for line in text.splitlines():
@@ -78,24 +60,23 @@ def read(path):
     return Record(fields["Commit"], digests, packages)
 
 
-def explain(record, processor, built_sha256):
-    """Why this machine's build of processor may differ from the release's, as lines to print."""
-    recorded = record.notice_sha256[processor]
-    if built_sha256 == recorded:
-        return ["This machine builds the recorded notice.exe: the file is not that build."]
+def explain(record, processor):
+    """Why this machine's build for processor is not the record's, as lines to print."""
     # Only the packages that shape the bytes are looked up, whatever else the record names.
     here = {name: installed_version(name) for name in PACKAGES}
     differ = [f"  {name}: {here[name] or 'not installed'} here, {record.packages.get(name, '(not recorded)')} in the"
               " record" for name in PACKAGES if here[name] != record.packages.get(name)]
+    heading = f"This machine builds other bytes than the record's ({record.notice_sha256[processor]})"
     if not differ:
-        return [f"This machine builds other bytes than the record's ({recorded}), "
-                "with the same packages: the build is not reproducible here."]
-    return [f"This machine builds other bytes than the record's ({recorded}),"
-            " and these packages differ from it; install the recorded versions to rebuild it:"] + differ
+        return [f"{heading}, with the same packages: the build is not reproducible here."]
+    return [f"{heading}, and these packages differ from it; install the recorded versions to rebuild it:", *differ]
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 4:
         sys.exit(__doc__.split("\n\n")[1].strip())
-    print(write(sys.argv[1], {p: hashlib.sha256(open(f, "rb").read()).hexdigest() for p, f in
-                              zip(PROCESSORS, sys.argv[2:])}), end="")
+    print(f"Format: {FORMAT}", f"Commit: {sys.argv[1]}", sep="\n")
+    for processor, exe in zip(PROCESSORS, sys.argv[2:]):
+        print(f"Notice-Exe-SHA256-{processor}: {hashlib.sha256(open(exe, 'rb').read()).hexdigest()}")
+    for package in PACKAGES:
+        print(f"Package: {package} {installed_version(package) or '(not installed)'}")

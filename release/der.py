@@ -1,20 +1,15 @@
-"""Strict DER, checked by hand: asn1crypto and OpenSSL both accept BER
-forms (long or indefinite lengths, padded integers and identifiers) and read
-only the parts that they know, so no library here says that every element
-of a signature, of a TSTInfo or of an extension value has DER's one form.
-Bytes that two parsers could read two ways never reach a judgement."""
-from asn1crypto import core, parser
+"""Strict DER, checked by hand: asn1crypto and OpenSSL accept BER forms and read only the parts that they
+know, so no library here says that every element has DER's one form, which no two parsers read two ways."""
+from asn1crypto import core
 
 from errors import Refused
 
-SEQUENCE, SET = 0x10, 0x11
 # The primitives with more than one BER form, each read and written again by asn1crypto to find DER's.
 ONE_FORM = {0x01: core.Boolean, 0x02: core.Integer, 0x03: core.BitString, 0x06: core.ObjectIdentifier}
 
 
 def element_end(data, offset, end, what):
-    """Where the contents of the element at offset start and where it ends;
-    its header must be definite and minimal, and it must end by end."""
+    """Where the element at offset, definite, minimal and ending by end, has its contents and its end."""
     if offset + 2 > end or data[offset] & 0x1F == 0x1F:
         raise Refused(f"{what} is not DER")
     first = data[offset + 1]
@@ -33,9 +28,7 @@ def element_end(data, offset, end, what):
 
 
 def check_der(data, what):
-    """data is one element, and so is every element inside it: minimal
-    lengths, universal types constructed exactly when DER says, primitives
-    in their one form."""
+    """data is one element, and so is every element inside it, each in DER's one form."""
     if element_end(data, 0, len(data), what)[1] != len(data):
         raise Refused(f"{what} is not one DER element")
     pending = [(0, len(data))]
@@ -44,7 +37,7 @@ def check_der(data, what):
         while offset < end:
             tag, element = data[offset], offset
             start, offset = element_end(data, offset, end, what)
-            if tag >> 6 == 0 and bool(tag & 0x20) != (tag & 0x1F in (SEQUENCE, SET)):  # universal class
+            if tag >> 6 == 0 and bool(tag & 0x20) != (tag & 0x1F in (0x10, 0x11)):  # universal: SEQUENCE, SET
                 raise Refused(f"{what} is not DER (a universal type in the wrong form)")
             if tag & 0x20:
                 pending.append((start, offset))
@@ -61,9 +54,7 @@ def in_one_form(kind, encoded):
 
 
 def one_form(structure, data, what):
-    """data read as the asn1crypto structure, in DER's one form: read and
-    written again it is the same bytes, so no DEFAULT value is written out
-    and no named bit list keeps trailing zeros."""
+    """data read as the asn1crypto structure, the same bytes when written again: no default written out."""
     check_der(data, what)
     parsed = structure.load(data, strict=True)
     if parsed.dump(force=True) != data:
@@ -71,13 +62,15 @@ def one_form(structure, data, what):
     return parsed
 
 
-def check_fields(sequence, names, what):
+def encoded(value):
+    """The bytes that asn1crypto read value from: its dump() encodes a value
+    again where its header ends in 0x80, which it takes for an indefinite length."""
+    if isinstance(value, core.Choice):
+        return value._header + encoded(value.chosen)
+    return (value._header or b"") + value.contents + value._trailer
+
+
+def check_fields(sequence, what):
     """The fields that asn1crypto read make up every byte of the sequence: no byte hides where no check reads."""
-    if b"".join(sequence[name].dump() for name in names) != sequence.contents:
+    if b"".join(encoded(sequence[field[0]]) for field in sequence._fields) != sequence.contents:
         raise Refused(f"{what} holds bytes outside the fields that are judged")
-
-
-def explicit_inner(encoded):
-    """The one element inside an explicit [0] tag, which asn1crypto may or may not have taken off."""
-    tag_class, _, tag, _, inner, _ = parser.parse(encoded)
-    return inner if (tag_class, tag) == (2, 0) else encoded

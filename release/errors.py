@@ -1,6 +1,5 @@
-"""What stops verify, one hierarchy: the type says whose the fault is, and
-so which exit status it gets. The first argument is the one cause; any
-further ones are lines that explain it."""
+"""What stops verify, one hierarchy: the type says whose the fault is, and so which exit status it gets.
+The first argument is the one cause; any further ones are lines that explain it."""
 
 
 class Stop(Exception):

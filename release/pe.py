@@ -1,9 +1,7 @@
-"""Where an Authenticode signature sits in a notice.exe: the ranges that
-its digest leaves out, the one certificate entry that ends the file, and
-attaching a signature to an unsigned build as a signer attaches it."""
+"""Where an Authenticode signature sits in a notice.exe, and attaching one as a signer attaches it."""
 import hashlib
 import struct
-from dataclasses import dataclass
+from collections import namedtuple
 
 import pefile
 
@@ -13,20 +11,12 @@ from errors import Refused
 SECURITY_DIRECTORY = 4
 WIN_CERTIFICATE = (0x0200, 0x0002)  # revision 2.0, PKCS#7 SignedData
 PROCESSORS = {(0x014C, 0x10B): "x86", (0x8664, 0x20B): "x64"}  # by machine and optional header magic
-
-
-@dataclass
-class Layout:
-    processor: str  # "x86" or "x64"
-    checksum: int  # offset of the CheckSum field
-    security_entry: int  # offset of the security directory entry
-    table: int  # offset of the certificate table; 0 when unsigned
-    table_size: int
+# Which build a file is ("x86", "x64"), the offsets of its CheckSum field, of its security directory entry and of
+# its certificate table (0: unsigned), and the table's size.
+Layout = namedtuple("Layout", "processor checksum security_entry table table_size")
 
 
 def layout_of(data):
-    """Where the bytes that no signature covers sit, and which build the
-    file is; refuses a file that is not a PE file of either build."""
     try:
         image = pefile.PE(data=data, fast_load=True)
         entry = image.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
@@ -40,9 +30,7 @@ def layout_of(data):
 
 
 def signature_of(data, layout):
-    """The signature (DER) of the certificate table's one entry, or None if
-    the file is unsigned. The entry must end the file, be laid out as a
-    signer writes it, and be padded with zeros."""
+    """The signature (DER) in the one certificate entry that ends the file, laid out as a signer writes it."""
     table, size = layout.table, layout.table_size
     if table == size == 0:
         return None
@@ -59,10 +47,7 @@ def signature_of(data, layout):
 
 
 def with_signature(unsigned, signature):
-    """The unsigned file with signature attached as a signer attaches it:
-    the file padded with zeros to a multiple of 8 bytes, then one
-    certificate entry (its DER padded likewise), the security directory
-    naming the entry, and the PE checksum of the result."""
+    """The unsigned file and signature, each padded to 8 bytes, as one certificate entry, with a checksum."""
     if signature is None:
         return unsigned
     layout = layout_of(unsigned)
@@ -75,7 +60,6 @@ def with_signature(unsigned, signature):
 
 
 def digest(data, layout, name):
-    """The digest that a signature covers: the file less the CheckSum field,
-    the security directory entry and the certificate table, which signing changes."""
+    """The digest that a signature covers: the file less what signing changes."""
     return hashlib.new(name, data[:layout.checksum] + data[layout.checksum + 4:layout.security_entry] +
                        data[layout.security_entry + 8:layout.table or len(data)]).digest()

@@ -1,8 +1,6 @@
 #!/usr/bin/python3
-"""The commit's own build, and the boundary around it: which commit a name
-means, its tree as git archive gives it (line ends as committed), and an
-environment to build it in, in which nothing of the caller's shell, git
-settings or clone settings decides what comes out.
+"""The commit's own build, and the boundary around it: which commit a name means, its
+tree as git archive gives it, and an environment that nothing of the caller's shapes.
 
     release/rebuild.py export COMMIT FOLDER   writes COMMIT's tree (a full object id) into the empty FOLDER
     release/rebuild.py run COMMAND...         runs COMMAND in the build's environment
@@ -19,85 +17,69 @@ from errors import NotRebuilt, Unusable
 ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FULL_ID = re.compile(r"[0-9a-f]{40}")
 NAVIGATION = re.compile(r"([~^][0-9]*)*$")  # parents and ancestors after a name: HEAD^, main~2
+# The system's programs, git's own language, a HOME that is no folder, and no one's variables, settings or grafts.
+ENVIRONMENT = {"PATH": "/usr/bin:/bin", "HOME": os.devnull, "LC_ALL": "C", "GIT_CONFIG_NOSYSTEM": "1",
+               "GIT_ATTR_NOSYSTEM": "1", "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": "/dev/null/no-grafts"}
 
 
-def environment(work):
-    """The system's programs, a private home in work, git's own language,
-    and no variable of the caller's (*FLAGS, CMAKE_*, GIT_*), no git setting
-    of the user's or the system's, no replacement object or graft."""
-    home = os.path.join(work, "home")
-    os.makedirs(home, exist_ok=True)
-    return {"PATH": "/usr/bin:/bin", "HOME": home, "LC_ALL": "C", "GIT_CONFIG_NOSYSTEM": "1",
-            "GIT_ATTR_NOSYSTEM": "1", "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": os.path.join(home, "no-grafts")}
-
-
-def git(env, *arguments, plain_no=True):
-    """git's answer in this clone, where status 1 is a plain no. Any other
-    failure is git's own, such as a clone that another user owns."""
-    answer = subprocess.run(["git", "-C", ROOT, *arguments], capture_output=True, text=True, env=env)
+def git(*arguments, plain_no=True):
+    """git's answer in this clone, read byte for byte as paths are; status 1 is a plain no."""
+    answer = subprocess.run(["git", "-C", ROOT, *arguments], capture_output=True, env=ENVIRONMENT,
+                            encoding=sys.getfilesystemencoding(), errors=sys.getfilesystemencodeerrors())
     if plain_no and answer.returncode not in (0, 1):
         raise NotRebuilt(f"git fails in {ROOT}: " + (answer.stderr.strip().splitlines() or [""])[0])
     return answer
 
 
-def check_full_clone(env):
+def check_full_clone():
     """A partial clone would fetch an object that it lacks from its remote as soon as one is asked for."""
-    partial = git(env, "config", "--get", "extensions.partialClone").stdout.strip()
-    promisors = git(env, "config", "--type=bool", "--get-regexp", r"^remote\..*\.promisor$").stdout.split("\n")
+    partial = git("config", "--get", "extensions.partialClone").stdout.strip()
+    promisors = git("config", "--type=bool", "--get-regexp", r"^remote\..*\.promisor$").stdout.split("\n")
     remote = partial or next((line[7:-14] for line in promisors if line.endswith(".promisor true")), None)
     if remote:
         raise NotRebuilt(f"{ROOT} is a partial clone, whose git would fetch what it lacks from {remote};"
                          " verify in a full clone")
 
 
-def chosen_commit(name, env):
-    """The commit that name means, if it means one and this clone has chosen
-    it: HEAD or its history. A full object id or a full ref name is taken
-    as it stands; any other name that could mean two commits (a tag and a
-    branch, a ref and an abbreviated id) is refused, as fetching a fork
-    brings the fork's tags along unasked."""
+def chosen_commit(name):
+    """The one commit that name means, if this clone has chosen it: HEAD or its history."""
     base = name[:NAVIGATION.search(name).start()]
     if FULL_ID.fullmatch(base):
         named = base
     elif base.startswith("refs/"):
-        named = git(env, "show-ref", "--verify", "--hash", base).stdout.strip()
+        named = git("show-ref", "--verify", "--hash", base).stdout.strip()
     else:
-        answer = git(env, "-c", "core.warnAmbiguousRefs=true", "rev-parse", "--verify", "--end-of-options", base,
+        answer = git("-c", "core.warnAmbiguousRefs=true", "rev-parse", "--verify", "--end-of-options", base,
                      plain_no=False)
         if "ambiguous" in answer.stderr:
             raise NotRebuilt(f"{name} could mean two commits of {ROOT}; name it by its full object id or ref")
         named = answer.stdout.strip() if answer.returncode == 0 else ""
-    found = git(env, "rev-parse", "--verify", "--quiet", "--end-of-options", f"{named}{name[len(base):]}^{{commit}}")
+    found = git("rev-parse", "--verify", "--quiet", "--end-of-options", f"{named}{name[len(base):]}^{{commit}}")
     if not named or found.returncode != 0:
         raise NotRebuilt(f"{name} names no commit of {ROOT}")
     commit = found.stdout.strip()
-    if git(env, "merge-base", "--is-ancestor", commit, "HEAD").returncode != 0:
+    if git("merge-base", "--is-ancestor", commit, "HEAD").returncode != 0:
         raise NotRebuilt(f"commit {commit} is not in the history of HEAD, and verify runs the build scripts of the"
                          f" commit it builds. Review that commit, check it out (git checkout {commit}), and verify again")
     return commit
 
 
 def export(commit, folder, work):
-    """Writes commit's tree into folder as git archive gives it, through a
-    bare repository that borrows this clone's objects and nothing else of
-    it: no config, no info/attributes, no replacements."""
-    env = environment(work)
-    common = git(env, "rev-parse", "--path-format=absolute", "--git-common-dir").stdout.strip()
+    """commit's tree in folder, through a bare repository that borrows this clone's objects and nothing else."""
+    common = git("rev-parse", "--path-format=absolute", "--git-common-dir").stdout.strip()
     bare = os.path.join(work, "export.git")
-    if not common or subprocess.run(["git", "init", "-q", "--bare", bare], env=env).returncode != 0:
+    if not common or subprocess.run(["git", "init", "-q", "--bare", bare], env=ENVIRONMENT).returncode != 0:
         raise NotRebuilt(f"{ROOT} is not a git repository")
-    with open(os.path.join(bare, "objects", "info", "alternates"), "w", encoding="utf-8") as alternates:
-        alternates.write(os.path.join(common, "objects") + "\n")
-    archive = subprocess.Popen(["git", "--git-dir", bare, "archive", commit], stdout=subprocess.PIPE, env=env)
-    extracted = subprocess.run(["tar", "-x", "-C", folder], stdin=archive.stdout, env=env).returncode == 0
-    archive.stdout.close()
-    if archive.wait() != 0 or not extracted:
+    with open(os.path.join(bare, "objects", "info", "alternates"), "wb") as alternates:
+        alternates.write(os.fsencode(os.path.join(common, "objects")) + b"\n")
+    tar = os.path.join(work, "tree.tar")
+    if (subprocess.run(["git", "--git-dir", bare, "archive", "-o", tar, commit], env=ENVIRONMENT).returncode
+            or subprocess.run(["tar", "-x", "-f", tar, "-C", folder], env=ENVIRONMENT).returncode):
         raise NotRebuilt(f"commit {commit} cannot be taken out of the repository")
 
 
 def work_folder():
-    """A fresh folder where the build can run programs: in /tmp, or else in
-    the clone's build/ (a hardened /tmp is mounted noexec)."""
+    """A fresh folder where the build can run programs: in /tmp, or else in the clone's build/."""
     for parent in ("/tmp", os.path.join(ROOT, "build")):
         work = None
         try:
@@ -122,23 +104,23 @@ def build(commit, processor, work):
     recipe = os.path.join(source, "release", "build-exe")
     if not os.path.isfile(recipe):
         raise NotRebuilt(f"commit {commit} has no release/build-exe to build it with")
-    if subprocess.run([recipe, source, output, processor], stdout=sys.stderr, env=environment(work)).returncode:
+    if subprocess.run([recipe, source, output, processor], stdout=sys.stderr, env=ENVIRONMENT).returncode:
         raise NotRebuilt(f"commit {commit} does not build for {processor} here")
     with open(os.path.join(output, "notice.exe"), "rb") as built:
         return built.read()
 
 
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "run":
+        return subprocess.run(sys.argv[2:], env=ENVIRONMENT).returncode
+    if len(sys.argv) != 4 or sys.argv[1] != "export":
+        sys.exit(__doc__.split("\n\n")[1].strip())
     with tempfile.TemporaryDirectory(prefix="notice-rebuild.") as scratch:
-        if len(sys.argv) > 2 and sys.argv[1] == "run":
-            return subprocess.run(sys.argv[2:], env=environment(scratch)).returncode
-        if len(sys.argv) != 4 or sys.argv[1] != "export":
-            sys.exit(__doc__.split("\n\n")[1].strip())
         try:
             export(sys.argv[2], sys.argv[3], scratch)
         except NotRebuilt as error:
             sys.exit(f"rebuild: {error}")
-        return 0
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,6 +1,4 @@
-"""Code signing's own rules, which OpenSSL's path validation does not
-apply: one table per role, each line a rule, its refusal and its source.
-Changing a rule is changing a line."""
+"""Code signing's own rules, one table per role, each line a rule, its refusal and its source."""
 from cryptography import x509
 from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes
@@ -11,9 +9,8 @@ CODE_SIGNING, TIME_STAMPING = Purpose.CODE_SIGNING, Purpose.TIME_STAMPING
 # Windows ends a signature by such a certificate with the certificate, whatever time-stamp it carries.
 LIFETIME_SIGNING = x509.ObjectIdentifier("1.3.6.1.4.1.311.10.3.13")
 DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
-# Each signature algorithm judged: its key, its digest, its parameters (DER).
-# A digest of None is the SignerInfo's digestAlgorithm, as RFC 3370 3.2 has
-# it for rsaEncryption and as Windows (CNG) writes ECDSA, with id-ecPublicKey.
+# Each SignerInfo's signature algorithm judged: its key, its digest, its parameters (DER). A digest of None is the
+# digestAlgorithm's, as RFC 3370 3.2 has it for rsaEncryption and as Windows (CNG) writes ECDSA, with id-ecPublicKey.
 SIGNATURE_ALGORITHMS = {
     "1.2.840.113549.1.1.1": ("rsa", None, (b"", b"\x05\x00")),
     "1.2.840.113549.1.1.11": ("rsa", "sha256", (b"", b"\x05\x00")),
@@ -24,27 +21,23 @@ SIGNATURE_ALGORITHMS = {
     "1.2.840.10045.4.3.3": ("ec", "sha384", (b"",)),
     "1.2.840.10045.4.3.4": ("ec", "sha512", (b"",)),
 }
-# 112 bits of security, as OpenSSL's -auth_level 2, and the curves that
-# Windows verifies code signatures with; the largest RSA key bounds the work.
+# 112 bits of security, as -auth_level 2, on the curves that Windows verifies; the largest RSA key bounds the work.
 RSA_BITS = range(2048, 16385)
+KEYS = {"rsa": rsa.RSAPublicKey, "ec": ec.EllipticCurvePublicKey}
 CURVES = {"secp256r1", "secp384r1", "secp521r1"}
 
 
 def extension(certificate, kind):
-    """The certificate's extension of kind, or None."""
+    """The value of the certificate's extension of kind, or None."""
     try:
-        return certificate.extensions.get_extension_for_class(kind)
+        return certificate.extensions.get_extension_for_class(kind).value
     except x509.ExtensionNotFound:
         return None
 
 
 def purposes(certificate):
     usage = extension(certificate, x509.ExtendedKeyUsage)
-    return None if usage is None else list(usage.value)
-
-
-def is_ca(certificate):
-    return getattr(getattr(extension(certificate, x509.BasicConstraints), "value", None), "ca", False)
+    return None if usage is None else list(usage)
 
 
 def is_version_3(certificate):
@@ -71,78 +64,87 @@ def key_problem(key):
     return "its key is of a kind that is not judged here"
 
 
-def signs_digitally(certificate):
-    return getattr(getattr(extension(certificate, x509.KeyUsage), "value", None), "digital_signature", True)
-
-
 def stamps_alone(certificate):
-    usage = extension(certificate, x509.ExtendedKeyUsage)
-    return usage is not None and usage.critical and list(usage.value) == [TIME_STAMPING]
+    usages = [e for e in certificate.extensions if isinstance(e.value, x509.ExtendedKeyUsage)]
+    return [(e.critical, list(e.value)) for e in usages] == [(True, [TIME_STAMPING])]
 
 
 # (source, refusal, rule). The signer's or the authority's own certificate:
 ROLES = {
     CODE_SIGNING: [
-        ("RFC 5280 4.2.1.9", "its certificate is a CA's, and a CA does not sign here", lambda c: not is_ca(c)),
-        ("RFC 5280 4.2.1.3", "its certificate's keyUsage does not allow digitalSignature", signs_digitally),
+        ("RFC 5280 4.2.1.9", "its certificate is a CA's, and a CA does not sign here",
+         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
+        ("RFC 5280 4.2.1.3", "its certificate's keyUsage does not allow digitalSignature",
+         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
         ("Authenticode", "its certificate is not made for code signing (extendedKeyUsage)",
          lambda c: CODE_SIGNING in (purposes(c) or [])),
     ],
     TIME_STAMPING: [
-        ("RFC 3161 2.3", "its certificate is a CA's, and a CA does not time-stamp here", lambda c: not is_ca(c)),
-        ("RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature", signs_digitally),
+        ("RFC 3161 2.3", "its certificate is a CA's, and a CA does not time-stamp here",
+         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
+        ("RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature",
+         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
         ("RFC 3161 2.3", "its certificate is not made for time stamping alone (a critical extendedKeyUsage)",
          stamps_alone),
     ],
 }
-# Each CA above it on the path, for the use judged:
+# Each CA judged, above the signer or another form of one, for the use judged:
 AUTHORITY = [
     ("Authenticode", "a CA on its chain is not made for this use (extendedKeyUsage)",
      lambda c, use: purposes(c) is None or bool({use, Purpose.ANY_EXTENDED_KEY_USAGE} & set(purposes(c)))),
     ("not processed here", "a CA on its chain constrains policies, which verify does not process",
-     lambda c, use: not any(extension(c, kind) for kind in (x509.PolicyConstraints, x509.InhibitAnyPolicy))),
+     lambda c, use: all(extension(c, kind) is None for kind in (x509.PolicyConstraints, x509.InhibitAnyPolicy))),
 ]
-# Every certificate on the path, the one that the user trusts included:
+# Every certificate judged, the one that the user trusts included:
 EVERY = [
     ("RFC 5280 4.1.2.1", "a certificate on its chain is not version 3", is_version_3),
     ("-auth_level 2", "a certificate on its chain has a weak or unknown key", lambda c: not key_problem(public_key(c))),
+]
+# Every certificate but the top of its chain: as with -auth_level 2, no trusted certificate's own signature counts.
+SIGNED = [
     ("-auth_level 2", "a certificate on its chain is signed with a weak or unknown digest",
      lambda c: SIGNATURE_ALGORITHMS.get(c.signature_algorithm_oid.dotted_string, (0, None))[1] is not None),
 ]
 
 
-def broken_rule(path, use):
-    """The first rule that path (leaf first) breaks, as the index of the
-    certificate that breaks it and the refusal; None if it breaks none."""
-    checks = [(0, cause, rule) for _, cause, rule in ROLES[use]]
-    checks += [(index, cause, lambda c, rule=rule: rule(c, use))
-               for index in range(1, len(path)) for _, cause, rule in AUTHORITY]
-    checks += [(index, cause, rule) for index in range(len(path)) for _, cause, rule in EVERY]
-    return next(((index, cause) for index, cause, rule in checks if not rule(path[index])), None)
+def broken_rule(chain, others, use, anchor):
+    """The first rule that chain (the signer first) or the other forms of its
+    CAs break, anchor the certificate trusted on it: the certificate and the refusal."""
+    signed = [c for c in chain[:-1] if c != anchor] + [c for c in others if not signed_by(c, c)]
+    checks = [(c, cause, rule) for _, cause, rule in ROLES[use] for c in chain[:1]]
+    checks += [(c, cause, rule) for _, cause, rule in EVERY for c in chain + others]
+    checks += [(c, cause, lambda c, rule=rule: rule(c, use)) for _, cause, rule in AUTHORITY for c in chain[1:] + others]
+    checks += [(c, cause, rule) for _, cause, rule in SIGNED for c in signed]
+    return next(((c, cause) for c, cause, rule in checks if not rule(c)), None)
 
 
-def verify(key, algorithm, parameters, value, message, digest=None):
-    """value signs message with key by the algorithm (an OID) and its
-    parameters (DER); digest is the SignerInfo's, or None for a
-    certificate's own. False if it does not, or if the form is not judged."""
+def verify(key, algorithm, parameters, value, message, digest):
+    """value is key's signature over message by a SignerInfo's algorithm (OID), parameters (DER) and digest."""
     kind, named, allowed = SIGNATURE_ALGORITHMS.get(algorithm, (None, None, ()))
-    name = named or digest
-    if name not in DIGESTS or named and digest not in (None, named) or parameters not in allowed:
+    if named not in (None, digest) or parameters not in allowed:
         return False
-    try:
-        if kind == "rsa" and isinstance(key, rsa.RSAPublicKey):
-            key.verify(value, message, padding.PKCS1v15(), DIGESTS[name]())
-        elif kind == "ec" and isinstance(key, ec.EllipticCurvePublicKey):
-            key.verify(value, message, ec.ECDSA(DIGESTS[name]()))
-        else:
-            return False
-    except (InvalidSignature, UnsupportedAlgorithm, ValueError):
-        return False
-    return True
+    return isinstance(key, KEYS[kind]) and made_by(key, value, message, DIGESTS[digest]())
 
 
 def signed_by(certificate, issuer):
-    """issuer bears certificate's issuer name, and its key made certificate's signature."""
+    """issuer bears certificate's issuer name, and its key made its signature, with whatever digest."""
+    try:
+        digest = certificate.signature_hash_algorithm
+    except UnsupportedAlgorithm:
+        return False
     return (issuer.subject.public_bytes() == certificate.issuer.public_bytes()
-            and verify(public_key(issuer), certificate.signature_algorithm_oid.dotted_string,
-                       b"", certificate.signature, certificate.tbs_certificate_bytes))
+            and made_by(public_key(issuer), certificate.signature, certificate.tbs_certificate_bytes, digest))
+
+
+def made_by(key, value, message, digest):
+    """value is key's signature (RSA PKCS#1 v1.5 or ECDSA) over message with digest."""
+    try:
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(value, message, padding.PKCS1v15(), digest)
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(value, message, ec.ECDSA(digest))
+        else:
+            return False
+    except (InvalidSignature, UnsupportedAlgorithm, ValueError, TypeError):
+        return False
+    return True

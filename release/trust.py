@@ -1,12 +1,6 @@
-"""Whom a signature's chain makes trusted. OpenSSL chooses and validates
-the path (RFC 5280) from the signer up to a certificate that the user
-named, from a store that holds those certificates and nothing else; code
-signing's own rules (rules.py) then judge the path that it chose.
-
-Every carried certificate is on that path, above it issuing its top, or
-another form of one of these whose own signature a certificate at hand
-verifies: the only signature that nothing at hand verifies is the topmost one's.
-"""
+"""Whom a signature's chain makes trusted. Every carried certificate is on the path that OpenSSL
+validates, above it issuing its top, or another form of a CA of these that a certificate at hand
+verifies: the only signature that nothing at hand verifies is the topmost one's."""
 import functools
 import hashlib
 import re
@@ -21,10 +15,12 @@ from der import check_der
 from errors import Refused, Unusable
 
 MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
-# OpenSSL's verdicts on a chain that is intact but not trusted here: no
-# certificate of it is the user's, or one is not valid at the time judged.
-UNTRUSTED = {2, 9, 10, 18, 19, 20, 21}
-PEM_CERTIFICATE = re.compile(rb"-----BEGIN (X509 |TRUSTED )?CERTIFICATE-----")
+# OpenSSL's verdicts on an intact chain that is not trusted: no certificate of the user's, or one not valid then.
+UNANCHORED, UNTIMELY = {2, 18, 19, 20, 21}, {9, 10}
+NO_CHECK_TIME = 0x200000  # X509_V_FLAG_NO_CHECK_TIME, which pyOpenSSL does not name
+PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
+CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CERTIFICATE"}  # the labels that openssl reads
+KEYS = {"PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}  # a signer's own, beside it
 DER, PEM = crypto.FILETYPE_ASN1, crypto.FILETYPE_PEM
 
 
@@ -39,44 +35,45 @@ def describe(der):
 
 
 def load_anchor(path):
-    """The one certificate of a --trust file, read as `openssl x509 -in
-    FILE` reads it: the DER certificate that the file is, or else its PEM
-    certificate block; a file that holds more is refused."""
+    """The one certificate of a --trust file, read as `openssl x509 -in FILE` reads it."""
     try:
-        data = bounded.read_regular(path, MAX_TRUST_FILE)
-    except bounded.Unreadable as error:
+        data = bounded.read_bounded(path, MAX_TRUST_FILE, regular_only=True)
+    except Refused as error:
         raise Unusable(f"--trust {path}: {error}") from error
+    labels = [label.strip(b" \r-").decode("latin-1") for label in PEM_BEGIN.findall(data)]
+    others, blocks = sorted(set(labels) - CERTIFICATES - KEYS), sum(label in CERTIFICATES for label in labels)
     try:
         der = crypto.dump_certificate(DER, crypto.load_certificate(DER, data))
-        if der != data:
-            raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
     except crypto.Error:
-        blocks = len(PEM_CERTIFICATE.findall(data))
-        if blocks > 1:
-            raise Unusable(f"--trust {path}: it holds {blocks} certificates; a --trust file holds one")
-        try:
-            der = crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
-        except crypto.Error as error:
-            raise Unusable(f"--trust {path}: no certificate in it") from error
+        der = None
+    if der is not None and der != data:
+        raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
+    if der is not None and labels:
+        raise Unusable(f"--trust {path}: its DER certificate holds a PEM block, which openssl would read instead")
+    if others or blocks > 1:
+        raise Unusable(f"--trust {path}: " + (f"it holds a PEM block of another kind than a certificate or a key: "
+                       f"{', '.join(others)}" if others else f"it holds {blocks} certificates; a --trust file holds one"))
     try:
+        der = der or crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
         check_der(der, "its certificate")
         describe(der)  # its names are printed
         if rules.public_key(x509.load_der_x509_certificate(der)) is None:
             raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
-    except (Refused, ValueError, TypeError, KeyError) as error:
+    except (crypto.Error, Refused, ValueError, TypeError, KeyError) as error:
         raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
     return der
 
 
 def openssl_path(leaf, carried, anchors, at):
-    """The path that OpenSSL validates from leaf up to a certificate that
-    the user named, at the time at, as DER, leaf first; or else None and
-    OpenSSL's error: its code, its message and the certificate concerned."""
+    """The path (DER, leaf first) that OpenSSL validates at the time at (None:
+    no time), and None; or None and OpenSSL's code, message and certificate."""
     store = crypto.X509Store()
     for anchor in anchors:
         store.add_cert(crypto.load_certificate(DER, anchor))
-    store.set_flags(crypto.X509StoreFlags.PARTIAL_CHAIN)  # a certificate that the user named is an anchor by itself
-    store.set_time(at)
+    # A certificate that the user named is an anchor by itself.
+    store.set_flags(crypto.X509StoreFlags.PARTIAL_CHAIN | (NO_CHECK_TIME if at is None else 0))
+    if at is not None:
+        store.set_time(at)
     # A pinned signer is trusted for itself: OpenSSL would still judge the certificates carried above it.
     above = [] if leaf in anchors else [crypto.load_certificate(DER, c) for c in carried if c != leaf]
     try:
@@ -86,26 +83,27 @@ def openssl_path(leaf, carried, anchors, at):
         return None, (*error.errors[::2], crypto.dump_certificate(DER, error.certificate))
 
 
-def check_carried(path, carried, anchors, what):
-    """Refuses a carried certificate that is neither on path, nor above it
-    issuing its top, nor another form of one of these verified at hand."""
+def placed(path, carried, anchors, what):
+    """The chain (path, then the carried certificates that issue its top) and
+    the other forms of its CAs; refuses a carried certificate that is neither."""
     parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
     verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
     chain = list(path)
-    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):  # up to a self-signed top
+    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):
         issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
         if not issuers:
             break
         chain.append(sorted(issuers, key=lambda der: not verified(der))[0])  # a form that is verified first
-    pending = [der for der in carried if der not in chain]
-    while pending:
+    others, pending = [], [der for der in carried if der not in chain]
+    while pending:  # an end entity, the signer, has no other forms
         linked = [der for der in pending if verified(der) and any(
-            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain)]
+            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain[1:] + others)]
         if not linked:
             raise Refused(f"{what} carries a certificate that is on no path of it, or that nothing at hand"
                           f" verifies: {fingerprint(pending[0])}")
-        chain += linked
+        others += linked
         pending = [der for der in pending if der not in linked]
+    return chain, others
 
 
 def other_form(certificate, of):
@@ -115,28 +113,31 @@ def other_form(certificate, of):
             and len({key.public_bytes(Encoding.DER, PublicFormat.SubjectPublicKeyInfo) for key in keys}) == 1)
 
 
-def problems(leaf, carried, anchors, use, at, what):
-    """Why leaf, judged for use at the time at, is not trusted here; empty
-    if it is. Raises Refused for a chain that breaks a rule, whom to trust aside."""
+def problems(leaf, carried, anchors, use, vouched, now, what):
+    """Why leaf, judged for use, is not trusted here (empty: it is): its chain
+    must be valid when a trusted time-stamp vouches (None: now), or now for Lifetime Signing."""
+    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
+    at = now if vouched is None or lifetime else vouched
     if len(set(carried)) != len(carried):
         raise Refused(f"{what} carries a certificate twice")
-    path, error = openssl_path(leaf, carried, anchors, at)
-    judged = path or [leaf]  # untrusted: only the signer's own rules can be judged
-    broken = rules.broken_rule([x509.load_der_x509_certificate(der) for der in judged], use)
+    path, error = openssl_path(leaf, carried, anchors, None)
+    if error and error[0] not in UNANCHORED:
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
+    chain, others = placed(path or [leaf], carried, anchors, what)
+    for der in chain[len(path or []):] + others:  # what OpenSSL did not validate: its critical extensions
+        alone = openssl_path(der, [], [der], None)[1]
+        if alone:
+            raise Refused(f"{what}: OpenSSL refuses {fingerprint(alone[2])}: {alone[1]}")
+    load = x509.load_der_x509_certificate
+    broken = rules.broken_rule([load(der) for der in chain], [load(der) for der in others], use, path and load(path[-1]))
     if broken:
-        raise Refused(f"{what} (certificate {fingerprint(judged[broken[0]])}): {broken[1]}")
-    check_carried(judged, carried, anchors, what)
+        raise Refused(f"{what} (certificate {fingerprint(broken[0].public_bytes(Encoding.DER))}): {broken[1]}")
+    if path:  # every signature judged, the time next
+        error = openssl_path(leaf, carried, anchors, at)[1]
     if error is None:
         return []
     code, message, concerned = error
-    if code not in UNTRUSTED:
+    if code not in UNANCHORED | UNTIMELY:
         raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
-    return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in (9, 10) else "")]
+    return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in UNTIMELY else "")]
 
-
-def judged_at(leaf, vouched, now):
-    """When the chain of leaf must be valid: at the time that a trusted
-    time-stamp vouches for (None: no such time-stamp), or now for a
-    certificate made to sign only for its own lifetime."""
-    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
-    return now if vouched is None or lifetime else vouched

@@ -132,7 +132,7 @@ def broken_value(data, index=0):
 def broken_digest(data, index=0):
     signed = signer_infos(data)[index][0]
     content = authenticode.SpcIndirectDataContent.load(
-        authenticode.explicit_inner(signed["encap_content_info"]["content"].dump()))
+        authenticode.parser.parse(signed["encap_content_info"]["content"].dump())[4])
     return flipped(data, content["message_digest"].dump())
 
 
@@ -152,6 +152,7 @@ def with_checksum(data, value):
     return bytes(changed)
 
 
+SIGNER_INFO_FIELDS = [field[0] for field in cms.SignerInfo._fields]
 PAYLOAD = b"\x04\x82\x10\x00" + b"\xAA" * 0x1000  # an OCTET STRING of 4 KiB
 UNKNOWN_ATTRIBUTE = "1.3.6.1.4.1.57264.99"
 ID_EC_PUBLIC_KEY = b"\x06\x07\x2a\x86\x48\xce\x3d\x02\x01"
@@ -186,7 +187,7 @@ def with_crl(data, ca):
 def with_field(data, name, new, index=0):
     """data with the SignerInfo field name of signature index (0: the first) encoded as new."""
     signer_info = signer_infos(data)[index][1]
-    fields = [new if field == name else signer_info[field].dump() for field in authenticode.SIGNER_INFO_FIELDS]
+    fields = [new if field == name else signer_info[field].dump() for field in SIGNER_INFO_FIELDS]
     return spliced(data, signer_info.dump(), sequence(*fields))
 
 
@@ -243,5 +244,5 @@ def key_identifier_sid(data, identity):
     signer_info = first_signer(signature(data)["content"])
     identifier = x509.Certificate.load(identity.der).key_identifier
     fields = [b"\x02\x01\x03" if name == "version" else tagged(0x80, identifier) if name == "sid"
-              else signer_info[name].dump() for name in authenticode.SIGNER_INFO_FIELDS]
+              else signer_info[name].dump() for name in SIGNER_INFO_FIELDS]
     return spliced(data, signer_info.dump(), sequence(*fields))

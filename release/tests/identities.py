@@ -62,6 +62,10 @@ def fake_of(identity, size=128 * 1024):
                         certificate["signature_algorithm"], "signature_value": os.urandom(size)}).dump())
 
 
+def forged(identity, w):
+    return pki.edited(identity, w["other"], lambda tbs: tbs.dump())
+
+
 NAMES_CA = ca_extensions(extra=[(x509.NameConstraints([x509.RFC822Name("invalid")], None), True)])
 OUTSIDE_NAMES = SIGNER + [(x509.SubjectAlternativeName([x509.RFC822Name("signer@example.org")]), False)]
 POLICY_CA = ca_extensions(extra=[(x509.PolicyConstraints(0, None), True)])
@@ -116,6 +120,7 @@ IDENTITIES = {**SHARED,
     "old-root": lambda w: issue("old root", extensions=CA),
     "new-root": lambda w: issue("new root", extensions=CA),
     "new-by-old": lambda w: issue("new root", w["old-root"], extensions=CA),
+    "new-by-sha1-root": lambda w: issue("new root", w["sha1-root"], extensions=CA),
     "new-inter": lambda w: issue("intermediate under the new root", w["new-root"], extensions=CA),
     "new-leaf": lambda w: issue("leaf under the new root", w["new-inter"]),
     "rolled-old": lambda w: issue("rolled CA", extensions=CA),
@@ -123,6 +128,11 @@ IDENTITIES = {**SHARED,
     "rolled-leaf": lambda w: issue("leaf under a rolled CA", w["rolled-new"]),
     "fake-signer": lambda w: fake_of(w["signer"]),
     "fake-ca": lambda w: fake_of(w["ca"]),
+    # Certificates as their trusted issuer made them, every byte but the signature, which another key made.
+    "forged-expired-ca-leaf": lambda w: forged(issue("leaf under a CA that expired", w["expired-ca"], days=(-50, 30)), w),
+    "tsa-root": lambda w: issue("time-stamp root", extensions=CA),
+    "forged-tsa": lambda w: forged(issue("time-stamp authority", w["tsa-root"], extensions=pki.AUTHORITY,
+                                         days=(-5, 30)), w),
     "twice-eku": lambda w: pki.edited(issue("leaf with two extendedKeyUsage", w["ca"]), w["ca"], with_extension(
         lambda e: e.insert(0, {"extn_id": "extended_key_usage", "extn_value": ["server_auth"]}))),
     "version-2": lambda w: pki.edited(issue("version 2 leaf", w["ca"]), w["ca"], lambda tbs: (
@@ -137,5 +147,13 @@ IDENTITIES = {**SHARED,
     "loose-tsa": lambda w: issue("authority whose EKU is not critical", extensions=signer_extensions(TIME_STAMPING)),
     "signing-tsa": lambda w: issue("authority that signs code too", extensions=signer_extensions(
         CODE_SIGNING, TIME_STAMPING, critical_purposes=True)),
+    # Anyone's root, and what it can issue: the signer's or a trusted CA's subject and key under it.
+    "anyones-root": lambda w: issue("root of anyone's", extensions=CA),
+    "signer-by-anyone": lambda w: issue("signer", w["anyones-root"], key="rsa"),
+    "weak-anyones-root": lambda w: issue("1024-bit root of anyone's", extensions=CA, key="rsa1024"),
+    "ca-by-weak": lambda w: issue("ca", w["weak-anyones-root"], extensions=CA),
+    "critical-root": lambda w: issue("root with an unknown critical extension", extensions=CA + [
+        (x509.UnrecognizedExtension(UNKNOWN, b"\x05\x00"), True)]),
+    "critical-root-leaf": lambda w: issue("leaf under a root with an unknown critical extension", w["critical-root"]),
 }
 

@@ -45,10 +45,11 @@ def tst_info(signature_value, when, **more):
                                             "hashed_message": hashlib.sha256(signature_value).digest()}, **more}).dump()
 
 
-def time_stamped(data, authority, when=None, tst=None):
+def time_stamped(data, authority, when=None, tst=None, token=None):
     """data's first signature with a time-stamp by authority over it (in
-    place of any), dated when; with tst, its TSTInfo is tst(signature value,
-    when), swapped in for a sound one's so that nothing else is encoded again."""
+    place of any), dated when. With tst, its TSTInfo is tst(signature value,
+    when); with token, the token is token(signature value, when): either is
+    swapped in for a sound one's so that nothing else is encoded again."""
     info = signature(data)
     signer_info = first_signer(info["content"])
     value, when = signer_info["signature"].native, when or datetime.datetime.now(datetime.timezone.utc)
@@ -57,4 +58,6 @@ def time_stamped(data, authority, when=None, tst=None):
     sound = time_stamp_token(authority, tst_info(value, when))
     add_attribute(signer_info, authenticode.RFC3161_TIME_STAMP, [cms.ContentInfo.load(sound)])
     stamped = with_signature(data, info)
-    return stamped if tst is None else spliced(stamped, sound, time_stamp_token(authority, tst(value, when)))
+    if tst is not None:
+        token = lambda value, when: time_stamp_token(authority, tst(value, when))  # noqa: E731
+    return stamped if token is None else spliced(stamped, sound, token(value, when))

@@ -62,6 +62,7 @@ def clones(tmp_path_factory, builds):
     c.short = git(c.ambiguous, "rev-parse", "--short=7", "HEAD")
     git(c.ambiguous, "tag", c.branch, "HEAD^")
     git(c.ambiguous, "tag", c.short, "HEAD^")
+    c.latin1 = judging_clone(top / os.fsdecode(b"caf\xe9"))  # git prints its path back, in bytes that are no UTF-8
     c.crlf = judging_clone(top / "crlf", "--config", "core.autocrlf=true")
     c.eol = judging_clone(top / "eol")
     (top / "eol" / ".git" / "info" / "attributes").write_text("* text eol=crlf\n")
@@ -123,6 +124,7 @@ ROWS = [
      c.file], 1, ("check it out",), None),
     ("a commit from before the x64 build, against an x64 file", lambda c: [verifier(c.plain), "--commit", c.before_x64,
      c.x64], 1, ("has no x64 build",), None),
+    ("verified in a clone whose folder's name is Latin-1", lambda c: [verifier(c.latin1), c.file], 0, (), None),
     ("verified in a clone that turns line ends into CR LF", lambda c: [verifier(c.crlf), c.file], 0, (), None),
     ("verified in a clone whose info/attributes asks for CR LF", lambda c: [verifier(c.eol), c.file], 0, (), None),
     ("a clone that another user owns, git's own cause named", lambda c: [verifier(c.foreign), c.file], 1,

@@ -46,6 +46,22 @@ def long_length(value, when):
     return b"\x30\x81" + bytes([len(body)]) + body
 
 
+def long_after_signing(authority):
+    """A token maker: authority signs a TSTInfo that is then written with a
+    long length, which its signature does not cover, in a token whose length
+    ends in 0x80 (a nonce makes it so), which asn1crypto takes for an
+    indefinite length, and so encodes again in DER when it is dumped."""
+    def made(value, when):
+        for size in range(1, 1024):
+            sound = stamps.tst_info(value, when, nonce=1 << 8 * size)
+            body = sound[forge.header_size(sound):]
+            token = forge.splice(stamps.time_stamp_token(authority, sound), forge.tagged(0x04, sound),
+                                 forge.tagged(0x04, b"\x30\x83" + len(body).to_bytes(3, "big") + body))
+            if token[forge.header_size(token) - 1] == 0x80:
+                return token
+    return made
+
+
 def dated(text):
     """A TSTInfo whose genTime is the GeneralizedTime text, whether or not it is a time."""
     def made(value, when):
@@ -85,6 +101,9 @@ ROWS = [
         "content"]["signer_infos"][0]["signature"].native), ("signer", "tsa"), "refused: does not verify", NOW),
     ("a TSTInfo with its length in the long form", lambda f, w: stamps.time_stamped(f["pem"], w["tsa"], tst=long_length),
      ("signer", "tsa"), "refused: not DER", NOW),
+    ("a TSTInfo written with a long length after it was signed, in a token whose length ends in 0x80", lambda f, w:
+     stamps.time_stamped(f["pem"], w["tsa"], token=long_after_signing(w["tsa"])), ("signer", "tsa"), "refused: not DER",
+     NOW),
     ("a TSTInfo with a critical extension that nothing knows", lambda f, w: stamps.time_stamped(
         f["pem"], w["tsa"], tst=tst_with(forge.tagged(0xA1, UNKNOWN_CRITICAL))), ("signer", "tsa"),
      "refused: critical extensions", NOW),

@@ -33,6 +33,8 @@ CODE_SIGNING_ROWS = [
     # The cross-signed chain as a CA ships it: the new root both ways, the old root too.
     ("leaf, intermediate, the new root as the old signed it, the old root; the new root trusted", "new-leaf",
      ("new-inter", "new-by-old", "old-root"), ("new-root",), "trusted"),
+    ("the same with an old root that signed itself with SHA-1", "new-leaf", ("new-inter", "new-by-sha1-root",
+     "sha1-root"), ("new-root",), "trusted"),
     ("a leaf and its intermediate without the root, the leaf pinned", "vendor", ("intermediate",), ("vendor",),
      "trusted"),
     ("a leaf under a CA without keyUsage, as openssl req -x509 makes one", "bare-leaf", ("bare-ca",), ("bare-ca",),
@@ -41,8 +43,8 @@ CODE_SIGNING_ROWS = [
      ("expired-ca-leaf",), "trusted"),
     ("a pinned leaf under a root that signed itself with SHA-1, carried above it", "sha1-root-leaf", ("sha1-root",),
      ("sha1-root-leaf",), "trusted"),
-    ("a pinned intermediate under a 1024-bit root, carried above it", "weak-leaf", ("weak-inter", "weak-root"),
-     ("weak-inter",), "trusted"),
+    ("a leaf under a trusted root that signed itself with SHA-1", "sha1-root-leaf", ("sha1-root",), ("sha1-root",),
+     "trusted"),
     ("a pinned intermediate under a root whose pathLen is 0, carried above it", "path-leaf",
      ("path-inter", "path-root"), ("path-inter",), "trusted"),
     ("a pinned leaf under a CA that constrains names, carried above it", "names-outside", ("names-ca",),
@@ -67,8 +69,9 @@ CODE_SIGNING_ROWS = [
     ("a trusted key on a 192-bit curve", "p192", (), ("p192",), "refused: weak or unknown key"),
     ("a key on a curve that the crypto library lacks", "p160", (), ("p160",), "refused: weak or unknown key"),
     ("a leaf that its CA signed with SHA-1", "sha1-leaf", ("ca",), ("ca",), "refused: weak or unknown digest"),
-    ("a leaf that its CA signed with SHA-1, the leaf itself trusted", "sha1-leaf", (), ("sha1-leaf",),
-     "refused: weak or unknown digest"),
+    # As with OpenSSL's -auth_level 2, the signature on a trusted certificate is not judged.
+    ("a leaf that its CA signed with SHA-1, the leaf itself trusted, its CA carried", "sha1-leaf", ("ca",),
+     ("sha1-leaf",), "trusted"),
     ("a leaf that its CA signed with MD5", "md5-leaf", ("rsa-ca",), ("rsa-ca",), "refused: weak or unknown digest"),
     ("a leaf under a root of path length 0 and an intermediate, the root trusted", "path-leaf", ("path-inter",),
      ("path-root",), "refused: path length"),
@@ -79,6 +82,20 @@ CODE_SIGNING_ROWS = [
      "refused: permitted subtree violation"),
     ("a leaf with an unknown critical extension", "unknown-critical", ("ca",), ("ca",),
      "refused: unhandled critical extension"),
+    # The chain carried above the signer is judged by the same rules whether or not it reaches a trusted certificate.
+    ("a leaf under a CA for TLS servers only, nothing trusted", "tls-leaf", ("tls-ca",), (),
+     "refused: not made for this use"),
+    ("a leaf under a 1024-bit root, nothing trusted", "weak-leaf", ("weak-inter", "weak-root"), (),
+     "refused: weak or unknown key"),
+    ("a pinned intermediate under a 1024-bit root, carried above it", "weak-leaf", ("weak-inter", "weak-root"),
+     ("weak-inter",), "refused: weak or unknown key"),
+    ("a pinned leaf under a root with an unknown critical extension, carried above it", "critical-root-leaf",
+     ("critical-root",), ("critical-root-leaf",), "refused: unhandled critical extension"),
+    ("a form of the trusted CA that a 1024-bit root of anyone's issued, carried with it", "leaf",
+     ("ca", "ca-by-weak", "weak-anyones-root"), ("ca",), "refused: weak or unknown key"),
+    # Every signature on the path is checked before its validity is judged.
+    ("a leaf that claims a trusted CA that has expired, signed by another key", "forged-expired-ca-leaf", (),
+     ("expired-ca",), "refused: signature failure"),
     ("a leaf with two extendedKeyUsage, serverAuth first", "twice-eku", ("ca",), ("ca",), "refused: "),
     ("a version 2 leaf with extensions", "version-2", ("ca",), ("ca",), "refused: "),
     ("a pinned leaf under a CA whose EC key names no curve", "ec-leaf", ("no-curve-ca",), ("ec-leaf",),
@@ -88,6 +105,8 @@ CODE_SIGNING_ROWS = [
     ("a made-up form of the pinned signer: its subject and key, 128 KiB of any bytes for a signature", "signer",
      ("fake-signer",), ("signer",), "refused: on no path"),
     ("a made-up form of the trusted root", "leaf", ("ca", "fake-ca"), ("ca",), "refused: on no path"),
+    ("a form of the pinned signer that anyone's root issued, carried with that root", "signer",
+     ("signer-by-anyone", "anyones-root"), ("signer",), "refused: on no path"),
     ("a made-up form of the trusted root, the root not carried", "leaf", ("fake-ca",), ("ca",), "refused: on no path"),
     # Alike, byte for byte, to the made-up form above: nothing at hand verifies it.
     ("the trusted CA's cross-signed twin without the root that signed it", "leaf", ("ca-cross",), ("ca",),
@@ -98,6 +117,8 @@ TIME_STAMPING_ROWS = [
     ("an authority whose timeStamping is not critical", "loose-tsa", (), ("loose-tsa",), "refused: time stamping alone"),
     ("an authority that signs code too", "signing-tsa", (), ("signing-tsa",), "refused: time stamping alone"),
     ("a code signer as an authority", "signer", (), ("signer",), "refused: time stamping alone"),
+    ("an authority that claims a trusted root, signed by another key, judged before the root was valid",
+     "forged-tsa", (), ("tsa-root",), "refused: signature failure", -3),
 ]
 
 
@@ -105,7 +126,7 @@ def judged(world, signer, carried, anchors, use, days):
     der = lambda name: world[name].der  # noqa: E731
     at = pki.NOW + days * DAY
     try:
-        problems = judge.judging(trust.problems)(der(signer), [der(signer), *map(der, carried)], list(map(der, anchors)), use, at,
+        problems = judge.judging(trust.problems)(der(signer), [der(signer), *map(der, carried)], list(map(der, anchors)), use, at, at,
                                   "the signature")
     except trust.Refused as reason:
         return "refused", reason.args[0]

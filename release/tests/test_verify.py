@@ -54,6 +54,12 @@ def given(tmp_path_factory, builds, world, head):
     put("two.pem", signer.pem + other.pem)
     # The vendor's DER certificate, with the attacker's PEM block after it: openssl reads the vendor's.
     put("vendor-then-attacker.der", signer.der + b"\n" + other.pem)
+    # The attacker's DER certificate, with the vendor's PEM block in an extension: openssl reads the vendor's.
+    holding = pki.issue("attacker", extensions=pki.SIGNER + [(x509.UnrecognizedExtension(
+        x509.ObjectIdentifier("1.3.6.1.4.1.57264.78"), forge.tagged(0x04, b"\n" + signer.pem)), False)])
+    put("attacker-holding-vendor.der", holding.der)
+    put("attacker-holding-vendor.exe", forge.sign(builds["x86"], holding))
+    put("request-then-signer.pem", other.pem.replace(b"CERTIFICATE", b"CERTIFICATE REQUEST") + signer.pem)
     rsa, ml_dsa = bytes.fromhex("06092a864886f70d010101"), bytes.fromhex("0609608648016503040312")
     put("ml-dsa.der", signer.der.replace(rsa, ml_dsa, 1))
     record = subprocess.run([os.path.join(RELEASE, "buildinfo.py"), head, g.path("unsigned.exe"),
@@ -138,6 +144,8 @@ ROWS = [
      g.path("unsigned.exe")], 1, ("not a regular file",), None, None),
     ("--buildinfo empty, which would build HEAD and check no record", lambda g: ["--buildinfo", "",
      g.path("unsigned.exe")], 2, ("--buildinfo is empty",), None, None),
+    ("a --commit ref name that is no UTF-8, git's cause printed escaped", lambda g: [
+        "--commit", os.fsdecode(b"refs/heads/\xff"), g.path("unsigned.exe")], 1, ("refs/heads/\\udcff",), "Traceback", None),
     ("--commit given twice, the second would win", lambda g: ["--commit", "HEAD^", "--commit", "HEAD",
      g.path("unsigned.exe")], 2, ("--commit is given twice",), None, None),
     ("an extra argument that breaks the line before a forged verdict, printed escaped", lambda g: [
@@ -154,6 +162,11 @@ ROWS = [
     ("the attacker's file, trusted through a PEM block after the vendor's DER certificate", lambda g: [
         "--trust", g.path("vendor-then-attacker.der"), g.path("attacker.exe")], 2, ("bytes follow its DER",), None,
      None),
+    ("the attacker's file, trusted through its DER certificate that holds the vendor's PEM block", lambda g: [
+        "--trust", g.path("attacker-holding-vendor.der"), g.path("attacker-holding-vendor.exe")], 2,
+     ("its DER certificate holds a PEM block",), None, None),
+    ("a --trust PEM file with a block of another kind before the certificate", lambda g: [
+        "--trust", g.path("request-then-signer.pem"), g.path("signed.exe")], 2, ("CERTIFICATE REQUEST",), None, None),
     ("a --trust certificate whose commonName is a BIT STRING", lambda g: [
         "--trust", g.path("cn-bits.pem"), g.path("unsigned.exe")], 2, ("that can be read",), None, None),
     ("a --trust certificate of an ML-DSA key, which nothing here reads", lambda g: [
@@ -200,5 +213,5 @@ def test_verify(request, runs, given, status, texts, unwanted):
 def test_a_fifo_that_no_one_writes(given, monkeypatch):
     """Given up on once nothing arrives for SILENCE seconds, never waited on."""
     monkeypatch.setattr(bounded, "SILENCE", 1)
-    with pytest.raises(bounded.Unreadable, match="nothing arrived for 1 s"):
+    with pytest.raises(bounded.Refused, match="nothing arrived for 1 s"):
         bounded.read_bounded(given.path("silent.pipe"), 1024)
