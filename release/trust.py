@@ -84,16 +84,12 @@ def openssl_path(leaf, carried, anchors, at):
 
 
 def placed(path, carried, anchors, what):
-    """The chain (path, then the carried certificates that issue its top) and
-    the other forms of its CAs; refuses a carried certificate that is neither."""
+    """The chain (path, then the carried certificates that issue its top), the
+    other forms of its CAs, and each of these as far as what is carried issues
+    it; refuses a carried certificate that is neither."""
     parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
     verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
-    chain = list(path)
-    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):
-        issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
-        if not issuers:
-            break
-        chain.append(sorted(issuers, key=lambda der: not verified(der))[0])  # a form that is verified first
+    chain = climbed(path, carried, parsed, verified)
     others, pending = [], [der for der in carried if der not in chain]
     while pending:  # an end entity, the signer, has no other forms
         linked = [der for der in pending if verified(der) and any(
@@ -103,7 +99,18 @@ def placed(path, carried, anchors, what):
                           f" verifies: {fingerprint(pending[0])}")
         others += linked
         pending = [der for der in pending if der not in linked]
-    return chain, others
+    return chain, others, [chain] + [climbed([der], carried, parsed, verified) for der in others]
+
+
+def climbed(chain, carried, parsed, verified):
+    """chain and the carried certificates that issue its top, up to a self-signed one; a form that is verified first."""
+    chain = list(chain)
+    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):
+        issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
+        if not issuers:
+            break
+        chain.append(sorted(issuers, key=lambda der: not verified(der))[0])
+    return chain
 
 
 def other_form(certificate, of):
@@ -121,23 +128,24 @@ def problems(leaf, carried, anchors, use, vouched, now, what):
     if len(set(carried)) != len(carried):
         raise Refused(f"{what} carries a certificate twice")
     path, error = openssl_path(leaf, carried, anchors, None)
-    if error and error[0] not in UNANCHORED:
-        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
-    chain, others = placed(path or [leaf], carried, anchors, what)
-    for der in chain[len(path or []):] + others:  # what OpenSSL did not validate: its critical extensions
-        alone = openssl_path(der, [], [der], None)[1]
-        if alone:
-            raise Refused(f"{what}: OpenSSL refuses {fingerprint(alone[2])}: {alone[1]}")
+    unless(error, UNANCHORED, what)
+    chain, others, chains = placed(path or [leaf], carried, anchors, what)
+    for each in chains:  # OpenSSL judges what is carried, its top its anchor, whether or not it reaches a trusted one
+        unless(openssl_path(each[0], each[1:], each[-1:], None)[1], (), what)
     load = x509.load_der_x509_certificate
     broken = rules.broken_rule([load(der) for der in chain], [load(der) for der in others], use, path and load(path[-1]))
     if broken:
         raise Refused(f"{what} (certificate {fingerprint(broken[0].public_bytes(Encoding.DER))}): {broken[1]}")
     if path:  # every signature judged, the time next
         error = openssl_path(leaf, carried, anchors, at)[1]
-    if error is None:
+    if unless(error, UNANCHORED | UNTIMELY, what) is None:
         return []
     code, message, concerned = error
-    if code not in UNANCHORED | UNTIMELY:
-        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(concerned)}: {message}")
     return [f"{what}: {describe(concerned)}: {message}" + (f" at {at:%Y-%m-%d %H:%M:%S} UTC" if code in UNTIMELY else "")]
 
+
+def unless(error, allowed, what):
+    """error (OpenSSL's code, message and certificate, or None) if its code is allowed; else its refusal."""
+    if error and error[0] not in allowed:
+        raise Refused(f"{what}: OpenSSL refuses its chain at {fingerprint(error[2])}: {error[1]}")
+    return error
