@@ -19,7 +19,8 @@ MAX_TRUST_FILE = 1024 * 1024  # a certificate is some KiB
 UNANCHORED, UNTIMELY = {2, 18, 19, 20, 21}, {9, 10}
 NO_CHECK_TIME = 0x200000  # X509_V_FLAG_NO_CHECK_TIME, which pyOpenSSL does not name
 PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
-CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE", "TRUSTED CERTIFICATE"}  # the labels that openssl reads
+CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE"}  # the labels of a plain certificate, which openssl reads
+TRUST_SETTINGS = "TRUSTED CERTIFICATE"  # as openssl x509 -trustout writes one, trust settings after it
 KEYS = {"PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}  # a signer's own, beside it
 DER, PEM = crypto.FILETYPE_ASN1, crypto.FILETYPE_PEM
 
@@ -37,30 +38,42 @@ def describe(der):
 def load_anchor(path):
     """The one certificate of a --trust file, read as `openssl x509 -in FILE` reads it."""
     try:
-        data = bounded.read_bounded(path, MAX_TRUST_FILE, regular_only=True)
+        return anchor_in(bounded.read_bounded(path, MAX_TRUST_FILE, regular_only=True))
     except Refused as error:
         raise Unusable(f"--trust {path}: {error}") from error
+
+
+def anchor_in(data):
+    """The one certificate (DER) in a --trust file's data; each reading that another could differ from is refused."""
     labels = [label.strip(b" \r-").decode("latin-1") for label in PEM_BEGIN.findall(data)]
     others, blocks = sorted(set(labels) - CERTIFICATES - KEYS), sum(label in CERTIFICATES for label in labels)
     try:
         der = crypto.dump_certificate(DER, crypto.load_certificate(DER, data))
     except crypto.Error:
         der = None
-    if der is not None and der != data:
-        raise Unusable(f"--trust {path}: bytes follow its DER certificate; a --trust file holds one certificate")
-    if der is not None and labels:
-        raise Unusable(f"--trust {path}: its DER certificate holds a PEM block, which openssl would read instead")
-    if others or blocks > 1:
-        raise Unusable(f"--trust {path}: " + (f"it holds a PEM block of another kind than a certificate or a key: "
-                       f"{', '.join(others)}" if others else f"it holds {blocks} certificates; a --trust file holds one"))
+    for broken, cause in [
+            (der not in (None, data), "bytes follow its DER certificate; a --trust file holds one certificate"),
+            (der and labels, "its DER certificate holds a PEM block, which openssl would read instead"),
+            (TRUST_SETTINGS in labels, f"it holds a certificate with trust settings attached ({TRUST_SETTINGS}), which"
+             " verify does not read: export it plainly with openssl x509 -in FILE -out plain.pem"),
+            (der is None and b"\0" in data, "it holds a NUL byte but is no DER certificate: openssl may stop reading PEM at one"),
+            (others, f"it holds a PEM block of another kind than a certificate or a key: {', '.join(others)}"),
+            (blocks > 1, f"it holds {blocks} certificates; a --trust file holds one")]:
+        if broken:
+            raise Refused(cause)
     try:
         der = der or crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
         check_der(der, "its certificate")
+        certificate = x509.load_der_x509_certificate(der)
         describe(der)  # its names are printed
-        if rules.public_key(x509.load_der_x509_certificate(der)) is None:
-            raise Unusable(f"--trust {path}: its certificate's key is of a kind that nothing here reads")
     except (crypto.Error, Refused, ValueError, TypeError, KeyError) as error:
-        raise Unusable(f"--trust {path}: no certificate in it that can be read") from error
+        raise Refused("no certificate in it that can be read") from error
+    if rules.public_key(certificate) is None:
+        raise Refused("its certificate's key is of a kind that nothing here reads")
+    try:  # OpenSSL never takes a certificate with an extension twice, or one that it cannot read, for an issuer
+        certificate.extensions
+    except (x509.DuplicateExtension, ValueError) as error:
+        raise Refused(f"its certificate's extensions cannot be read: {error}") from error
     return der
 
 

@@ -158,5 +158,10 @@ IDENTITIES = {**SHARED,
     "critical-root": lambda w: issue("root with an unknown critical extension", extensions=CA + [
         (x509.UnrecognizedExtension(UNKNOWN, b"\x05\x00"), True)]),
     "critical-root-leaf": lambda w: issue("leaf under a root with an unknown critical extension", w["critical-root"]),
+    # CAs whose extensions OpenSSL cannot read, so that it never takes them for an issuer.
+    "key-usage-twice-ca": lambda w: pki.edited(w["ca"], w["ca"], with_extension(
+        lambda e: e.append([x for x in e if x["extn_id"].native == "key_usage"][0]))),
+    "integer-constraints-ca": lambda w: issue("CA whose basicConstraints is an INTEGER", extensions=[
+        (x509.UnrecognizedExtension(x509.oid.ExtensionOID.BASIC_CONSTRAINTS, b"\x02\x01\x05"), True), CA[1]]),
 }
 
