@@ -17,6 +17,7 @@ from errors import NotRebuilt, Unusable
 ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FULL_ID = re.compile(r"[0-9a-f]{40}")
 NAVIGATION = re.compile(r"([~^][0-9]*)*$")  # parents and ancestors after a name: HEAD^, main~2
+SAID = 20  # lines of a failing child's output: where a build or git says why
 # The system's programs, git's own language, a HOME that is no folder, and no one's variables, settings or grafts.
 ENVIRONMENT = {"PATH": "/usr/bin:/bin", "HOME": os.devnull, "LC_ALL": "C", "GIT_CONFIG_NOSYSTEM": "1",
                "GIT_ATTR_NOSYSTEM": "1", "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": "/dev/null/no-grafts"}
@@ -64,18 +65,25 @@ def chosen_commit(name):
     return commit
 
 
+def run(command, cause):
+    """command in the build's environment. What it prints may name anything: it is said, escaped, only as the last
+    lines that explain cause, should command fail."""
+    ran = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=ENVIRONMENT)
+    if ran.returncode:
+        raise NotRebuilt(cause, *(f"  {line}" for line in os.fsdecode(ran.stdout).split("\n")[-SAID:] if line))
+
+
 def export(commit, folder, work):
     """commit's tree in folder, through a bare repository that borrows this clone's objects and nothing else."""
-    common = git("rev-parse", "--path-format=absolute", "--git-common-dir").stdout.strip()
-    bare = os.path.join(work, "export.git")
-    if not common or subprocess.run(["git", "init", "-q", "--bare", bare], env=ENVIRONMENT).returncode != 0:
-        raise NotRebuilt(f"{ROOT} is not a git repository")
+    objects = os.path.join(git("rev-parse", "--path-format=absolute", "--git-common-dir").stdout[:-1], "objects")
+    bare, tar = os.path.join(work, "export.git"), os.path.join(work, "tree.tar")
+    run(["git", "init", "-q", "--bare", bare], "git cannot make a repository to take the commit out with")
+    # A path a line, C-quoted as git reads it, so that a line feed or a quote in a folder's name is read as it stands.
     with open(os.path.join(bare, "objects", "info", "alternates"), "wb") as alternates:
-        alternates.write(os.fsencode(os.path.join(common, "objects")) + b"\n")
-    tar = os.path.join(work, "tree.tar")
-    if (subprocess.run(["git", "--git-dir", bare, "archive", "-o", tar, commit], env=ENVIRONMENT).returncode
-            or subprocess.run(["tar", "-x", "-f", tar, "-C", folder], env=ENVIRONMENT).returncode):
-        raise NotRebuilt(f"commit {commit} cannot be taken out of the repository")
+        alternates.write(b'"%s"\n' % b"".join(b"\\%03o" % byte if byte < 0x20 or byte in b'"\\' else bytes([byte])
+                                              for byte in os.fsencode(objects)))
+    for command in (["git", "--git-dir", bare, "archive", "-o", tar, commit], ["tar", "-x", "-f", tar, "-C", folder]):
+        run(command, f"commit {commit} cannot be taken out of the repository")
 
 
 def work_folder():
@@ -104,8 +112,7 @@ def build(commit, processor, work):
     recipe = os.path.join(source, "release", "build-exe")
     if not os.path.isfile(recipe):
         raise NotRebuilt(f"commit {commit} has no release/build-exe to build it with")
-    if subprocess.run([recipe, source, output, processor], stdout=sys.stderr, env=ENVIRONMENT).returncode:
-        raise NotRebuilt(f"commit {commit} does not build for {processor} here")
+    run([recipe, source, output, processor], f"commit {commit} does not build for {processor} here")
     with open(os.path.join(output, "notice.exe"), "rb") as built:
         return built.read()
 
@@ -119,7 +126,7 @@ def main():
         try:
             export(sys.argv[2], sys.argv[3], scratch)
         except NotRebuilt as error:
-            sys.exit(f"rebuild: {error}")
+            sys.exit("\n".join([f"rebuild: {error.args[0]}", *error.args[1:]]))
     return 0
 
 
