@@ -69,24 +69,18 @@ def stamps_alone(certificate):
     return [(e.critical, list(e.value)) for e in usages] == [(True, [TIME_STAMPING])]
 
 
-# (source, refusal, rule). The signer's or the authority's own certificate:
+# (source, refusal, rule). The signer's or the authority's own certificate, which signs:
+SIGNS = [
+    ("RFC 5280 4.2.1.9, RFC 3161 2.3", "its certificate is a CA's, and a CA does not sign here",
+     lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
+    ("RFC 5280 4.2.1.3, RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature",
+     lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
+]
 ROLES = {
-    CODE_SIGNING: [
-        ("RFC 5280 4.2.1.9", "its certificate is a CA's, and a CA does not sign here",
-         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
-        ("RFC 5280 4.2.1.3", "its certificate's keyUsage does not allow digitalSignature",
-         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
-        ("Authenticode", "its certificate is not made for code signing (extendedKeyUsage)",
-         lambda c: CODE_SIGNING in (purposes(c) or [])),
-    ],
-    TIME_STAMPING: [
-        ("RFC 3161 2.3", "its certificate is a CA's, and a CA does not time-stamp here",
-         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
-        ("RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature",
-         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
-        ("RFC 3161 2.3", "its certificate is not made for time stamping alone (a critical extendedKeyUsage)",
-         stamps_alone),
-    ],
+    CODE_SIGNING: SIGNS + [("Authenticode", "its certificate is not made for code signing (extendedKeyUsage)",
+                            lambda c: CODE_SIGNING in (purposes(c) or []))],
+    TIME_STAMPING: SIGNS + [("RFC 3161 2.3", "its certificate is not made for time stamping alone (a critical"
+                             " extendedKeyUsage)", stamps_alone)],
 }
 # Each CA judged, above the signer or another form of one, for the use judged:
 AUTHORITY = [
