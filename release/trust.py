@@ -56,7 +56,8 @@ def anchor_in(data):
             (der and labels, "its DER certificate holds a PEM block, which openssl would read instead"),
             (TRUST_SETTINGS in labels, f"it holds a certificate with trust settings attached ({TRUST_SETTINGS}), which"
              " verify does not read: export it plainly with openssl x509 -in FILE -out plain.pem"),
-            (der is None and b"\0" in data, "it holds a NUL byte but is no DER certificate: openssl may stop reading PEM at one"),
+            (der is None and b"\0" in data, "it holds a NUL byte but is no DER certificate: openssl may stop"
+             " reading PEM at one"),
             (others, f"it holds a PEM block of another kind than a certificate or a key: {', '.join(others)}"),
             (blocks > 1, f"it holds {blocks} certificates; a --trust file holds one")]:
         if broken:
