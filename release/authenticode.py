@@ -62,32 +62,25 @@ def check_certificate(der, what):
         check_der(extension["extn_value"].contents, f"{what}: its extension {extension['extn_id'].dotted}")
 
 
-def only_signer(signed, version, what):
-    """The one signer, with the versions that the contents call for (RFC 5652 5.1)."""
-    signers = signed["signer_infos"]
+def signer_of(signed, version, content_type, content, what):
+    """The certificates carried, the one signer, with the versions that the contents call for (RFC 5652 5.1), and
+    the carried certificate that it names, byte for byte, whose key signed content."""
+    carried, signers = certificates_of(signed, what), signed["signer_infos"]
     if len(signers) != 1:
         raise Refused(f"{what} has {len(signers)} signers instead of one")
-    signer_version = "v1" if signers[0]["sid"].name == "issuer_and_serial_number" else "v3"
+    signer_info, sid = signers[0], signers[0]["sid"]
+    signer_version = "v1" if sid.name == "issuer_and_serial_number" else "v3"
     if signer_version == "v3" and version != "v3":
         raise Refused(f"{what} names its signer by key identifier, which its SignedData version 1 does not allow")
-    if signed["version"].native != version or signers[0]["version"].native != signer_version:
+    if signed["version"].native != version or signer_info["version"].native != signer_version:
         raise Refused(f"{what} has a version that does not fit its contents")
-    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signers[0]["digest_algorithm"])]:
+    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signer_info["digest_algorithm"])]:
         raise Refused(f"{what} lists digest algorithms that its signer does not use")
-    return signers[0]
-
-
-def signer_of(signed, version, content_type, content, what):
-    """The certificates carried, the one signer, and the carried certificate that it names, byte for byte, whose key
-    signed content."""
-    carried = certificates_of(signed, what)
-    signer_info = only_signer(signed, version, what)
-    sid = signer_info["sid"]
     for der in carried:
         certificate = x509.Certificate.load(der)
         tbs = certificate["tbs_certificate"]
         if sid.chosen.contents == (encoded(tbs["issuer"]) + encoded(tbs["serial_number"])
-                                   if sid.name == "issuer_and_serial_number" else certificate.key_identifier):
+                                   if signer_version == "v1" else certificate.key_identifier):
             check_signer_info(signer_info, der, content_type, content, what)
             return carried, signer_info, der
     raise Refused(f"{what} does not carry its signer's certificate")
