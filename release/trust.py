@@ -20,9 +20,9 @@ UNANCHORED, UNTIMELY = {2, 18, 19, 20, 21}, {9, 10}
 NO_CHECK_TIME = 0x200000  # X509_V_FLAG_NO_CHECK_TIME, which pyOpenSSL does not name
 PEM_BEGIN = re.compile(rb"-----BEGIN([^\n]*)")  # openssl reads a block wherever a line starts so
 CERTIFICATES = {"CERTIFICATE", "X509 CERTIFICATE"}  # the labels of a plain certificate, which openssl reads
-TRUST_SETTINGS = "TRUSTED CERTIFICATE"  # as openssl x509 -trustout writes one, trust settings after it
 KEYS = {"PRIVATE KEY", "ENCRYPTED PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY"}  # a signer's own, beside it
 DER, PEM = crypto.FILETYPE_ASN1, crypto.FILETYPE_PEM
+parsed = functools.lru_cache(None)(x509.load_der_x509_certificate)  # each certificate read once, however often judged
 
 
 def fingerprint(der):
@@ -31,7 +31,7 @@ def fingerprint(der):
 
 def describe(der):
     """Fingerprint first, so that no name can put another before it, then subject and issuer."""
-    certificate = x509.load_der_x509_certificate(der)
+    certificate = parsed(der)
     return f"{fingerprint(der)}: {certificate.subject.rfc4514_string()} (issuer {certificate.issuer.rfc4514_string()})"
 
 
@@ -54,8 +54,8 @@ def anchor_in(data):
     for broken, cause in [
             (der not in (None, data), "bytes follow its DER certificate; a --trust file holds one certificate"),
             (der and labels, "its DER certificate holds a PEM block, which openssl would read instead"),
-            (TRUST_SETTINGS in labels, f"it holds a certificate with trust settings attached ({TRUST_SETTINGS}), which"
-             " verify does not read: export it plainly with openssl x509 -in FILE -out plain.pem"),
+            ("TRUSTED CERTIFICATE" in labels, "it holds a certificate with trust settings attached (TRUSTED"
+             " CERTIFICATE), which verify does not read: export it plainly with openssl x509 -in FILE -out plain.pem"),
             (der is None and b"\0" in data, "it holds a NUL byte but is no DER certificate: openssl may stop"
              " reading PEM at one"),
             (others, f"it holds a PEM block of another kind than a certificate or a key: {', '.join(others)}"),
@@ -65,7 +65,7 @@ def anchor_in(data):
     try:
         der = der or crypto.dump_certificate(DER, crypto.load_certificate(PEM, data))
         check_der(der, "its certificate")
-        certificate = x509.load_der_x509_certificate(der)
+        certificate = parsed(der)
         describe(der)  # its names are printed
     except (crypto.Error, Refused, ValueError, TypeError, KeyError) as error:
         raise Refused("no certificate in it that can be read") from error
@@ -101,30 +101,26 @@ def placed(path, carried, anchors, what):
     """The chain (path, then the carried certificates that issue its top), the
     other forms of its CAs, and each of these as far as what is carried issues
     it; refuses a carried certificate that is neither."""
-    parsed = {der: x509.load_der_x509_certificate(der) for der in {*path, *carried, *anchors}}
-    verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed[der], c) for c in parsed.values()))
-    chain = climbed(path, carried, parsed, verified)
+    at_hand = [parsed(der) for der in {*path, *carried, *anchors}]
+    verified = functools.lru_cache(None)(lambda der: any(rules.signed_by(parsed(der), c) for c in at_hand))
+    chain = climbed(path, carried, verified)
     others, pending = [], [der for der in carried if der not in chain]
     while pending:  # an end entity, the signer, has no other forms
         linked = [der for der in pending if verified(der) and any(
-            other_form(parsed[der], parsed[c]) or rules.signed_by(parsed[c], parsed[der]) for c in chain[1:] + others)]
+            other_form(parsed(der), parsed(c)) or rules.signed_by(parsed(c), parsed(der)) for c in chain[1:] + others)]
         if not linked:
             raise Refused(f"{what} carries a certificate that is on no path of it, or that nothing at hand"
                           f" verifies: {fingerprint(pending[0])}")
         others += linked
         pending = [der for der in pending if der not in linked]
-    return chain, others, [chain] + [climbed([der], carried, parsed, verified) for der in others]
+    return chain, others, [chain] + [climbed([der], carried, verified) for der in others]
 
 
-def climbed(chain, carried, parsed, verified):
+def climbed(chain, carried, verified):
     """chain and the carried certificates that issue its top, up to a self-signed one; a form that is verified first."""
-    chain = list(chain)
-    while not rules.signed_by(parsed[chain[-1]], parsed[chain[-1]]):
-        issuers = [der for der in carried if der not in chain and rules.signed_by(parsed[chain[-1]], parsed[der])]
-        if not issuers:
-            break
-        chain.append(sorted(issuers, key=lambda der: not verified(der))[0])
-    return chain
+    issuers = [] if rules.signed_by(parsed(chain[-1]), parsed(chain[-1])) else [
+        der for der in carried if der not in chain and rules.signed_by(parsed(chain[-1]), parsed(der))]
+    return climbed(chain + sorted(issuers, key=lambda der: not verified(der))[:1], carried, verified) if issuers else chain
 
 
 def other_form(certificate, of):
@@ -137,7 +133,7 @@ def other_form(certificate, of):
 def problems(leaf, carried, anchors, use, vouched, now, what):
     """Why leaf, judged for use, is not trusted here (empty: it is): its chain
     must be valid when a trusted time-stamp vouches (None: now), or now for Lifetime Signing."""
-    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(x509.load_der_x509_certificate(leaf)) or [])
+    lifetime = rules.LIFETIME_SIGNING in (rules.purposes(parsed(leaf)) or [])
     at = now if vouched is None or lifetime else vouched
     if len(set(carried)) != len(carried):
         raise Refused(f"{what} carries a certificate twice")
@@ -146,8 +142,7 @@ def problems(leaf, carried, anchors, use, vouched, now, what):
     chain, others, chains = placed(path or [leaf], carried, anchors, what)
     for each in chains:  # OpenSSL judges what is carried, its top its anchor, whether or not it reaches a trusted one
         unless(openssl_path(each[0], each[1:], each[-1:], None)[1], (), what)
-    load = x509.load_der_x509_certificate
-    broken = rules.broken_rule([load(der) for der in chain], [load(der) for der in others], use, path and load(path[-1]))
+    broken = rules.broken_rule([*map(parsed, chain)], [*map(parsed, others)], use, path and parsed(path[-1]))
     if broken:
         raise Refused(f"{what} (certificate {fingerprint(broken[0].public_bytes(Encoding.DER))}): {broken[1]}")
     if path:  # every signature judged, the time next
