@@ -17,7 +17,6 @@ from errors import NotRebuilt, Unusable
 ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 FULL_ID = re.compile(r"[0-9a-f]{40}")
 NAVIGATION = re.compile(r"([~^][0-9]*)*$")  # parents and ancestors after a name: HEAD^, main~2
-SAID = 20  # lines of a failing child's output: where a build or git says why
 # The system's programs, git's own language, a HOME that is no folder, and no one's variables, settings or grafts.
 ENVIRONMENT = {"PATH": "/usr/bin:/bin", "HOME": os.devnull, "LC_ALL": "C", "GIT_CONFIG_NOSYSTEM": "1",
                "GIT_ATTR_NOSYSTEM": "1", "GIT_NO_REPLACE_OBJECTS": "1", "GIT_GRAFT_FILE": "/dev/null/no-grafts"}
@@ -66,11 +65,10 @@ def chosen_commit(name):
 
 
 def run(command, cause):
-    """command in the build's environment. What it prints may name anything: it is said, escaped, only as the last
-    lines that explain cause, should command fail."""
+    """command in the build's environment; what it prints may name anything, and follows cause, should it fail."""
     ran = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=ENVIRONMENT)
-    if ran.returncode:
-        raise NotRebuilt(cause, *(f"  {line}" for line in os.fsdecode(ran.stdout).split("\n")[-SAID:] if line))
+    if ran.returncode:  # its last lines, where a build or git says why
+        raise NotRebuilt(cause, *(f"  {line}" for line in os.fsdecode(ran.stdout).split("\n")[-20:] if line))
 
 
 def export(commit, folder, work):
