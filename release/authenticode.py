@@ -27,13 +27,13 @@ class SpcIndirectDataContent(core.Sequence):
     _fields = [("data", SpcAttributeTypeAndOptionalValue), ("message_digest", algos.DigestInfo)]
 
 
-def load_signed_data(der, what):
-    """SignedData in a ContentInfo, DER, with no element beside the ones that the checks read; no CRLs."""
+def load_signed_data(der, content_type, what):
+    """SignedData of content_type in a ContentInfo, DER, with no element beside those that the checks read; no CRLs."""
     check_der(der, what)
     info = cms.ContentInfo.load(der, strict=True)
-    if info["content_type"].native != "signed_data":
-        raise Refused(f"{what} is not SignedData")
-    signed = info["content"]
+    signed = info["content"] if info["content_type"].native == "signed_data" else None
+    if signed is None or signed["encap_content_info"]["content_type"].dotted != content_type:
+        raise Refused(f"{what} is not SignedData of the content that it should sign ({content_type})")
     structures = [info, signed, signed["encap_content_info"], *signed["digest_algorithms"]]
     for signer_info in signed["signer_infos"]:
         structures += [signer_info, signer_info["digest_algorithm"], signer_info["signature_algorithm"],
@@ -62,30 +62,27 @@ def check_certificate(der, what):
         check_der(extension["extn_value"].contents, f"{what}: its extension {extension['extn_id'].dotted}")
 
 
-def only_signer(signed, version, what):
-    """The one signer, with the versions that the contents call for (RFC 5652 5.1)."""
-    signers = signed["signer_infos"]
+def signer_of(signed, version, content_type, content, what):
+    """The certificates carried, the one signer, with the versions that the contents call for (RFC 5652 5.1), and
+    the carried certificate that it names, byte for byte, whose key signed content."""
+    carried, signers = certificates_of(signed, what), signed["signer_infos"]
     if len(signers) != 1:
         raise Refused(f"{what} has {len(signers)} signers instead of one")
-    signer_version = "v1" if signers[0]["sid"].name == "issuer_and_serial_number" else "v3"
+    signer_info, sid = signers[0], signers[0]["sid"]
+    signer_version = "v1" if sid.name == "issuer_and_serial_number" else "v3"
     if signer_version == "v3" and version != "v3":
         raise Refused(f"{what} names its signer by key identifier, which its SignedData version 1 does not allow")
-    if signed["version"].native != version or signers[0]["version"].native != signer_version:
+    if signed["version"].native != version or signer_info["version"].native != signer_version:
         raise Refused(f"{what} has a version that does not fit its contents")
-    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signers[0]["digest_algorithm"])]:
+    if [encoded(a) for a in signed["digest_algorithms"]] != [encoded(signer_info["digest_algorithm"])]:
         raise Refused(f"{what} lists digest algorithms that its signer does not use")
-    return signers[0]
-
-
-def certificate_of(signer_info, carried, what):
-    """The carried certificate that the signer names, byte for byte."""
-    sid = signer_info["sid"]
     for der in carried:
         certificate = x509.Certificate.load(der)
         tbs = certificate["tbs_certificate"]
         if sid.chosen.contents == (encoded(tbs["issuer"]) + encoded(tbs["serial_number"])
-                                   if sid.name == "issuer_and_serial_number" else certificate.key_identifier):
-            return der
+                                   if signer_version == "v1" else certificate.key_identifier):
+            check_signer_info(signer_info, der, content_type, content, what)
+            return carried, signer_info, der
     raise Refused(f"{what} does not carry its signer's certificate")
 
 
@@ -133,9 +130,7 @@ def unsigned_values(signer_info, allowed, what):
 
 def judge_time_stamp(token, signature_value, anchors, now, what):
     """The time of an RFC 3161 token over signature_value, why it is not trusted here, and who made it."""
-    signed = load_signed_data(token, what)
-    if signed["encap_content_info"]["content_type"].dotted != TST_INFO:
-        raise Refused(f"{what} holds no time-stamp")
+    signed = load_signed_data(token, TST_INFO, what)
     tst_bytes = signed["encap_content_info"]["content"].contents
     tst_info = one_form(tsp.TSTInfo, tst_bytes, f"the TSTInfo of {what}")
     if tst_info["version"].native != "v1" or any(e["critical"].native for e in tst_info["extensions"] or []):
@@ -144,11 +139,8 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
     if imprint["hashed_message"].native != hashlib.new(digest_name(imprint["hash_algorithm"], what),
                                                        signature_value).digest():
         raise Refused(f"{what} stamps another signature")
-    carried = certificates_of(signed, what)
-    signer_info = only_signer(signed, "v3", what)
+    carried, signer_info, authority = signer_of(signed, "v3", TST_INFO, tst_bytes, what)
     unsigned_values(signer_info, (), what)
-    authority = certificate_of(signer_info, carried, what)
-    check_signer_info(signer_info, authority, TST_INFO, tst_bytes, what)
     named = tst_info["tsa"]
     if named.native is not None and (named.name != "directory_name" or encoded(named.chosen)
                                      != encoded(x509.Certificate.load(authority)["tbs_certificate"]["subject"])):
@@ -164,9 +156,7 @@ def judge_time_stamp(token, signature_value, anchors, now, what):
 
 def judge_signature(der, data, layout, anchors, now, what, nested=False):
     """Why the signature in der over data and its nested ones are not trusted here, and who made them."""
-    signed = load_signed_data(der, what)
-    if signed["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
-        raise Refused(f"{what} does not sign a file image")
+    signed = load_signed_data(der, SPC_INDIRECT_DATA, what)
     # What its explicit [0] holds; the signed attributes cover it less its own tag and length.
     content = SpcIndirectDataContent.load(parser.parse(encoded(signed["encap_content_info"]["content"]))[4], strict=True)
     file_digest = content["message_digest"]
@@ -174,10 +164,7 @@ def judge_signature(der, data, layout, anchors, now, what, nested=False):
         raise Refused(f"{what} does not sign a PE image")
     if file_digest["digest"].native != pe.digest(data, layout, digest_name(file_digest["digest_algorithm"], what)):
         raise Refused(f"{what} signs other bytes than these")
-    carried = certificates_of(signed, what)
-    signer_info = only_signer(signed, "v1", what)
-    signer = certificate_of(signer_info, carried, what)
-    check_signer_info(signer_info, signer, SPC_INDIRECT_DATA, content.contents, what)
+    carried, signer_info, signer = signer_of(signed, "v1", SPC_INDIRECT_DATA, content.contents, what)
     values = unsigned_values(signer_info, [RFC3161_TIME_STAMP] + [NESTED_SIGNATURE] * (not nested), what)
     inner, tokens = values.get(NESTED_SIGNATURE, []), values.get(RFC3161_TIME_STAMP, [])
     if len(inner) + 1 > MAX_SIGNATURES or len(tokens) > 1:

@@ -64,18 +64,24 @@ def chosen_commit(name):
     return commit
 
 
+def run(command, cause):
+    """command in the build's environment; what it prints may name anything, and follows cause, should it fail."""
+    ran = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=ENVIRONMENT)
+    if ran.returncode:  # its last lines, where a build or git says why
+        raise NotRebuilt(cause, *(f"  {line}" for line in os.fsdecode(ran.stdout).split("\n")[-20:] if line))
+
+
 def export(commit, folder, work):
     """commit's tree in folder, through a bare repository that borrows this clone's objects and nothing else."""
-    common = git("rev-parse", "--path-format=absolute", "--git-common-dir").stdout.strip()
-    bare = os.path.join(work, "export.git")
-    if not common or subprocess.run(["git", "init", "-q", "--bare", bare], env=ENVIRONMENT).returncode != 0:
-        raise NotRebuilt(f"{ROOT} is not a git repository")
+    objects = os.path.join(git("rev-parse", "--path-format=absolute", "--git-common-dir").stdout[:-1], "objects")
+    bare, tar = os.path.join(work, "export.git"), os.path.join(work, "tree.tar")
+    run(["git", "init", "-q", "--bare", bare], "git cannot make a repository to take the commit out with")
+    # A path a line, C-quoted as git reads it, so that a line feed or a quote in a folder's name is read as it stands.
     with open(os.path.join(bare, "objects", "info", "alternates"), "wb") as alternates:
-        alternates.write(os.fsencode(os.path.join(common, "objects")) + b"\n")
-    tar = os.path.join(work, "tree.tar")
-    if (subprocess.run(["git", "--git-dir", bare, "archive", "-o", tar, commit], env=ENVIRONMENT).returncode
-            or subprocess.run(["tar", "-x", "-f", tar, "-C", folder], env=ENVIRONMENT).returncode):
-        raise NotRebuilt(f"commit {commit} cannot be taken out of the repository")
+        alternates.write(b'"%s"\n' % b"".join(b"\\%03o" % byte if byte < 0x20 or byte in b'"\\' else bytes([byte])
+                                              for byte in os.fsencode(objects)))
+    for command in (["git", "--git-dir", bare, "archive", "-o", tar, commit], ["tar", "-x", "-f", tar, "-C", folder]):
+        run(command, f"commit {commit} cannot be taken out of the repository")
 
 
 def work_folder():
@@ -104,8 +110,7 @@ def build(commit, processor, work):
     recipe = os.path.join(source, "release", "build-exe")
     if not os.path.isfile(recipe):
         raise NotRebuilt(f"commit {commit} has no release/build-exe to build it with")
-    if subprocess.run([recipe, source, output, processor], stdout=sys.stderr, env=ENVIRONMENT).returncode:
-        raise NotRebuilt(f"commit {commit} does not build for {processor} here")
+    run([recipe, source, output, processor], f"commit {commit} does not build for {processor} here")
     with open(os.path.join(output, "notice.exe"), "rb") as built:
         return built.read()
 
@@ -119,7 +124,7 @@ def main():
         try:
             export(sys.argv[2], sys.argv[3], scratch)
         except NotRebuilt as error:
-            sys.exit(f"rebuild: {error}")
+            sys.exit("\n".join([f"rebuild: {error.args[0]}", *error.args[1:]]))
     return 0
 
 

@@ -69,24 +69,18 @@ def stamps_alone(certificate):
     return [(e.critical, list(e.value)) for e in usages] == [(True, [TIME_STAMPING])]
 
 
-# (source, refusal, rule). The signer's or the authority's own certificate:
+# (source, refusal, rule). The signer's or the authority's own certificate, which signs:
+SIGNS = [
+    ("RFC 5280 4.2.1.9, RFC 3161 2.3", "its certificate is a CA's, and a CA does not sign here",
+     lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
+    ("RFC 5280 4.2.1.3, RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature",
+     lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
+]
 ROLES = {
-    CODE_SIGNING: [
-        ("RFC 5280 4.2.1.9", "its certificate is a CA's, and a CA does not sign here",
-         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
-        ("RFC 5280 4.2.1.3", "its certificate's keyUsage does not allow digitalSignature",
-         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
-        ("Authenticode", "its certificate is not made for code signing (extendedKeyUsage)",
-         lambda c: CODE_SIGNING in (purposes(c) or [])),
-    ],
-    TIME_STAMPING: [
-        ("RFC 3161 2.3", "its certificate is a CA's, and a CA does not time-stamp here",
-         lambda c: not getattr(extension(c, x509.BasicConstraints), "ca", False)),
-        ("RFC 3161 2.3", "its certificate's keyUsage does not allow digitalSignature",
-         lambda c: getattr(extension(c, x509.KeyUsage), "digital_signature", True)),
-        ("RFC 3161 2.3", "its certificate is not made for time stamping alone (a critical extendedKeyUsage)",
-         stamps_alone),
-    ],
+    CODE_SIGNING: SIGNS + [("Authenticode", "its certificate is not made for code signing (extendedKeyUsage)",
+                            lambda c: CODE_SIGNING in (purposes(c) or []))],
+    TIME_STAMPING: SIGNS + [("RFC 3161 2.3", "its certificate is not made for time stamping alone (a critical"
+                             " extendedKeyUsage)", stamps_alone)],
 }
 # Each CA judged, above the signer or another form of one, for the use judged:
 AUTHORITY = [
@@ -100,7 +94,7 @@ EVERY = [
     ("RFC 5280 4.1.2.1", "a certificate on its chain is not version 3", is_version_3),
     ("-auth_level 2", "a certificate on its chain has a weak or unknown key", lambda c: not key_problem(public_key(c))),
 ]
-# Every certificate but the top of its chain: as with -auth_level 2, no trusted certificate's own signature counts.
+# Every certificate but a trusted or self-signed one: as with -auth_level 2, no anchor's own signature counts.
 SIGNED = [
     ("-auth_level 2", "a certificate on its chain is signed with a weak or unknown digest",
      lambda c: SIGNATURE_ALGORITHMS.get(c.signature_algorithm_oid.dotted_string, (0, None))[1] is not None),
@@ -110,7 +104,7 @@ SIGNED = [
 def broken_rule(chain, others, use, anchor):
     """The first rule that chain (the signer first) or the other forms of its
     CAs break, anchor the certificate trusted on it: the certificate and the refusal."""
-    signed = [c for c in chain[:-1] if c != anchor] + [c for c in others if not signed_by(c, c)]
+    signed = [c for c in chain + others if c != anchor and not signed_by(c, c)]
     checks = [(c, cause, rule) for _, cause, rule in ROLES[use] for c in chain[:1]]
     checks += [(c, cause, rule) for _, cause, rule in EVERY for c in chain + others]
     checks += [(c, cause, lambda c, rule=rule: rule(c, use)) for _, cause, rule in AUTHORITY for c in chain[1:] + others]

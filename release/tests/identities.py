@@ -78,6 +78,8 @@ IDENTITIES = {**SHARED,
     "rsa512": lambda w: issue("512-bit leaf", w["ca"], key="rsa512"),
     "sha1-leaf": lambda w: issue("leaf signed with SHA-1", w["ca"], digest=hashes.SHA1),
     "md5-leaf": lambda w: issue("leaf signed with MD5", w["rsa-ca"], digest=hashes.MD5),
+    "sha1-inter": lambda w: issue("intermediate signed with SHA-1", w["rsa-ca"], extensions=CA, digest=hashes.SHA1),
+    "sha1-inter-leaf": lambda w: issue("leaf under an intermediate signed with SHA-1", w["sha1-inter"]),
     "rsa-ca": lambda w: issue("RSA CA", extensions=CA, key="rsa"),
     "tls-ca": lambda w: issue("TLS CA", extensions=CA + [(x509.ExtendedKeyUsage([SERVER_AUTH]), False)]),
     "tls-leaf": lambda w: issue("leaf under a TLS CA", w["tls-ca"]),
@@ -144,6 +146,7 @@ IDENTITIES = {**SHARED,
             "public_key"]}), tbs.dump(force=True))[1]),
     "no-ca": lambda w: issue("issuer that is no CA", extensions=[(x509.BasicConstraints(False, None), True)]),
     "under-no-ca": lambda w: issue("leaf under an issuer that is no CA", w["no-ca"]),
+    "ca-by-no-ca": lambda w: issue("ca", w["no-ca"], extensions=CA),
     "loose-tsa": lambda w: issue("authority whose EKU is not critical", extensions=signer_extensions(TIME_STAMPING)),
     "signing-tsa": lambda w: issue("authority that signs code too", extensions=signer_extensions(
         CODE_SIGNING, TIME_STAMPING, critical_purposes=True)),
@@ -155,5 +158,10 @@ IDENTITIES = {**SHARED,
     "critical-root": lambda w: issue("root with an unknown critical extension", extensions=CA + [
         (x509.UnrecognizedExtension(UNKNOWN, b"\x05\x00"), True)]),
     "critical-root-leaf": lambda w: issue("leaf under a root with an unknown critical extension", w["critical-root"]),
+    # CAs whose extensions OpenSSL cannot read, so that it never takes them for an issuer.
+    "key-usage-twice-ca": lambda w: pki.edited(w["ca"], w["ca"], with_extension(
+        lambda e: e.append([x for x in e if x["extn_id"].native == "key_usage"][0]))),
+    "integer-constraints-ca": lambda w: issue("CA whose basicConstraints is an INTEGER", extensions=[
+        (x509.UnrecognizedExtension(x509.oid.ExtensionOID.BASIC_CONSTRAINTS, b"\x02\x01\x05"), True), CA[1]]),
 }
 

@@ -63,6 +63,12 @@ def clones(tmp_path_factory, builds):
     git(c.ambiguous, "tag", c.branch, "HEAD^")
     git(c.ambiguous, "tag", c.short, "HEAD^")
     c.latin1 = judging_clone(top / os.fsdecode(b"caf\xe9"))  # git prints its path back, in bytes that are no UTF-8
+    c.newline = judging_clone(top / "nl\n\x1b[7mX")  # no line of git's alternates file can name it as it stands
+    # A recipe that fails, printing what would draw a verdict on the terminal.
+    c.loud = judging_clone(top / "loud")
+    with open(os.path.join(c.loud, "release", "build-exe"), "w") as recipe:
+        recipe.write("#!/bin/sh\nprintf '\\033[2K\\rverified: forged\\n' >&2\nexit 1\n")
+    git(c.loud, "commit", "-q", "-m", "a recipe that prints a verdict", "release/build-exe")
     c.crlf = judging_clone(top / "crlf", "--config", "core.autocrlf=true")
     c.eol = judging_clone(top / "eol")
     (top / "eol" / ".git" / "info" / "attributes").write_text("* text eol=crlf\n")
@@ -125,6 +131,10 @@ ROWS = [
     ("a commit from before the x64 build, against an x64 file", lambda c: [verifier(c.plain), "--commit", c.before_x64,
      c.x64], 1, ("has no x64 build",), None),
     ("verified in a clone whose folder's name is Latin-1", lambda c: [verifier(c.latin1), c.file], 0, (), None),
+    ("verified in a clone whose folder's name holds a line feed and a terminal escape", lambda c: [
+        verifier(c.newline), c.file], 0, (), None),
+    ("a recipe that fails, printing a verdict that would draw on the terminal, printed escaped", lambda c: [
+        verifier(c.loud), c.file], 1, ("does not build", "\\x1b[2K\\rverified: forged"), "verified: "),
     ("verified in a clone that turns line ends into CR LF", lambda c: [verifier(c.crlf), c.file], 0, (), None),
     ("verified in a clone whose info/attributes asks for CR LF", lambda c: [verifier(c.eol), c.file], 0, (), None),
     ("a clone that another user owns, git's own cause named", lambda c: [verifier(c.foreign), c.file], 1,

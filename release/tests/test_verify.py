@@ -8,6 +8,7 @@ import subprocess
 from types import SimpleNamespace
 
 import pytest
+from asn1crypto import pem
 from cryptography import x509
 
 import bounded
@@ -51,6 +52,10 @@ def given(tmp_path_factory, builds, world, head):
     put("cn-bits.pem", World(IDENTITIES)["cn-bits"].pem)
     put("key-then-signer.pem", open(signer.write(str(folder), "exported")[1], "rb").read() + signer.pem)
     put("bom-signer.pem", b"\xef\xbb\xbf" + signer.pem)
+    put("nul-signer.pem", b"\0\n" + signer.pem)  # openssl reads no certificate in it
+    put("trusted-signer.pem", pem.armor("TRUSTED CERTIFICATE", signer.der))
+    for odd in ("key-usage-twice-ca", "integer-constraints-ca"):
+        put(f"{odd}.pem", World(IDENTITIES)[odd].pem)
     put("two.pem", signer.pem + other.pem)
     # The vendor's DER certificate, with the attacker's PEM block after it: openssl reads the vendor's.
     put("vendor-then-attacker.der", signer.der + b"\n" + other.pem)
@@ -167,6 +172,17 @@ ROWS = [
      ("its DER certificate holds a PEM block",), None, None),
     ("a --trust PEM file with a block of another kind before the certificate", lambda g: [
         "--trust", g.path("request-then-signer.pem"), g.path("signed.exe")], 2, ("CERTIFICATE REQUEST",), None, None),
+    ("a --trust PEM file whose first line is a NUL byte, where openssl reads no certificate", lambda g: [
+        "--trust", g.path("nul-signer.pem"), g.path("signed.exe")], 2, ("NUL byte",), None, None),
+    ("a --trust certificate with trust settings attached, as openssl x509 -trustout writes it", lambda g: [
+        "--trust", g.path("trusted-signer.pem"), g.path("signed.exe")], 2, ("trust settings", "openssl x509 -in"),
+     None, None),
+    ("a --trust CA whose keyUsage is given twice, which OpenSSL never takes for an issuer", lambda g: [
+        "--trust", g.path("key-usage-twice-ca.pem"), g.path("unsigned.exe")], 2, ("extensions cannot be read",),
+     None, None),
+    ("a --trust CA whose basicConstraints is an INTEGER, which OpenSSL never takes for an issuer", lambda g: [
+        "--trust", g.path("integer-constraints-ca.pem"), g.path("unsigned.exe")], 2, ("extensions cannot be read",),
+     None, None),
     ("a --trust certificate whose commonName is a BIT STRING", lambda g: [
         "--trust", g.path("cn-bits.pem"), g.path("unsigned.exe")], 2, ("that can be read",), None, None),
     ("a --trust certificate of an ML-DSA key, which nothing here reads", lambda g: [
